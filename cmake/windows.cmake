@@ -1,0 +1,20 @@
+# Windows builds: the product executable and the Wine-side test tools.
+add_executable(quorin WIN32 ${QUORIN_SOURCES})
+target_include_directories(quorin PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(quorin PRIVATE -Os -ffunction-sections -fdata-sections)
+target_link_options(quorin PRIVATE -static -s -Wl,--gc-sections)
+target_link_libraries(quorin PRIVATE user32 gdi32 shell32 advapi32)
+set_target_properties(quorin PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The icon is looked up by its bare name, so it lives next to the executable.
+add_custom_command(TARGET quorin POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/icon/Quorin.ico ${CMAKE_BINARY_DIR}/Quorin.ico)
+
+add_test(NAME executable_headers_and_imports
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/check_exe.sh ${QUORIN_OBJDUMP} $<TARGET_FILE:quorin> ${CMAKE_SYSTEM_PROCESSOR})
+
+# Wine-side tests each keep their own fragment.
+file(GLOB QUORIN_WINDOWS_FRAGMENTS ${PROJECT_SOURCE_DIR}/cmake/windows-*.cmake)
+foreach(fragment ${QUORIN_WINDOWS_FRAGMENTS})
+    include(${fragment})
+endforeach()

@@ -1,0 +1,55 @@
+#include "display/display.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+DisplayMode QueryCurrentMode()
+{
+    HDC dc = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    DisplayMode mode;
+    mode.width = static_cast<std::uint32_t>(GetDeviceCaps(dc, HORZRES));
+    mode.height = static_cast<std::uint32_t>(GetDeviceCaps(dc, VERTRES));
+    mode.frequency = static_cast<std::uint32_t>(GetDeviceCaps(dc, VREFRESH));
+    mode.bitsPerPixel = static_cast<std::uint32_t>(GetDeviceCaps(dc, BITSPIXEL));
+    DeleteDC(dc);
+    return mode;
+}
+
+void FindBestFrequency(DisplayMode& mode)
+{
+    mode.frequency = 0;
+    DEVMODEA devmode;
+    std::memset(&devmode, 0, sizeof devmode);
+    devmode.dmSize = sizeof devmode;
+    // Index 0 first: it makes the driver refresh its mode cache.
+    for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &devmode) != 0; ++i) {
+        if (devmode.dmPelsWidth == mode.width && devmode.dmPelsHeight == mode.height &&
+            devmode.dmBitsPerPel == mode.bitsPerPixel && devmode.dmDisplayFrequency > mode.frequency) {
+            mode.frequency = devmode.dmDisplayFrequency;
+        }
+    }
+}
+
+std::int32_t ApplyDisplayMode(DisplayMode& mode)
+{
+    if (mode.bitsPerPixel == 0) {
+        mode.bitsPerPixel = QueryCurrentMode().bitsPerPixel;
+    }
+    if (mode.frequency == 0) {
+        FindBestFrequency(mode);
+    }
+    DEVMODEA devmode;
+    std::memset(&devmode, 0, sizeof devmode);
+    devmode.dmSize = sizeof devmode;
+    devmode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+    devmode.dmBitsPerPel = mode.bitsPerPixel;
+    devmode.dmPelsWidth = mode.width;
+    devmode.dmPelsHeight = mode.height;
+    devmode.dmDisplayFrequency = mode.frequency;
+    LONG result = ChangeDisplaySettingsA(&devmode, CDS_UPDATEREGISTRY);
+    if (result == DISP_CHANGE_NOTUPDATED) {
+        result = ChangeDisplaySettingsA(&devmode, 0);
+    }
+    return result;
+}

@@ -1,0 +1,75 @@
+#include "display/modelist.h"
+
+#include "settings/settings.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+
+std::vector<DisplayMode> ModeList;
+
+bool LowerRefresh(const DisplayMode& a, const DisplayMode& b)
+{
+    return a.width == b.width && a.height == b.height && a.bitsPerPixel == b.bitsPerPixel &&
+           a.frequency < b.frequency;
+}
+
+void AddOrReplaceMode(const DisplayMode& mode)
+{
+    for (DisplayMode& entry : ModeList) {
+        if (LowerRefresh(entry, mode)) {
+            entry.frequency = mode.frequency;
+            return;
+        }
+    }
+    ModeList.push_back(mode);
+}
+
+static void MoveEntry(std::size_t from, std::size_t to)
+{
+    const DisplayMode moving = ModeList[from];
+    for (std::size_t i = from; i > to; --i) {
+        ModeList[i] = ModeList[i - 1];
+    }
+    ModeList[to] = moving;
+}
+
+void SortModeList()
+{
+    for (std::size_t k = 1; k < ModeList.size(); ++k) {
+        const DisplayMode v = ModeList[k];
+        if (LowerRefresh(v, ModeList[0])) {
+            MoveEntry(k, 0);
+            continue;
+        }
+        std::size_t j = k;
+        while (LowerRefresh(v, ModeList[j - 1])) {
+            --j;
+        }
+        if (j < k) {
+            MoveEntry(k, j);
+        }
+    }
+}
+
+void RebuildModeList()
+{
+    std::vector<DisplayMode>().swap(ModeList);
+    const std::uint32_t depth = QueryCurrentMode().bitsPerPixel;
+    DEVMODEA devmode;
+    std::memset(&devmode, 0, sizeof devmode);
+    devmode.dmSize = sizeof devmode;
+    for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &devmode) != 0; ++i) {
+        if (devmode.dmBitsPerPel != depth || devmode.dmPelsWidth < Settings.minWidth) {
+            continue;
+        }
+        const bool standardRatio = devmode.dmPelsWidth * 3u == devmode.dmPelsHeight * 4u;
+        if (!standardRatio && !Settings.showNonStdRatio) {
+            continue;
+        }
+        AddOrReplaceMode(DisplayMode{devmode.dmPelsWidth, devmode.dmPelsHeight,
+                                     devmode.dmDisplayFrequency, devmode.dmBitsPerPel});
+    }
+    SortModeList();
+}

@@ -1,0 +1,18 @@
+#ifndef QUORIN_TRAY_MENU_H
+#define QUORIN_TRAY_MENU_H
+
+#include <windows.h>
+
+enum {
+    CMD_EXIT = 1,
+    CMD_AUTOSTART = 2,
+    CMD_NONSTD_RATIO = 3,
+    CMD_LOW_RES = 4,
+    CMD_SAVE = 5,
+    CMD_MODE_BASE = 6,
+};
+
+// A new popup menu; destroying it frees its "Settings" submenu too.
+HMENU BuildTrayMenu();
+
+#endif

@@ -1,0 +1,162 @@
+#include "internal.h"
+#include "stub.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace stub {
+namespace {
+
+struct DisplayState {
+    std::vector<Mode> modes;
+    Mode current = {1024, 768, 32, 60};
+    std::vector<LONG> scripted;
+    std::size_t nextScripted = 0;
+    std::vector<ModeChange> changes;
+    int openDCs = 0;
+};
+
+DisplayState& Display()
+{
+    static DisplayState state;
+    return state;
+}
+
+void ResetDisplay()
+{
+    Display() = DisplayState();
+}
+
+[[maybe_unused]] const bool registered = RegisterReset(ResetDisplay);
+
+// The only device context the stand-in hands out.
+HDC const DisplayDC = reinterpret_cast<HDC>(static_cast<std::uintptr_t>(0xdc01));
+
+} // namespace
+
+void SeedModes(const std::vector<Mode>& modes)
+{
+    Display().modes = modes;
+}
+
+void SeedCurrentMode(const Mode& mode)
+{
+    Display().current = mode;
+}
+
+Mode CurrentMode()
+{
+    return Display().current;
+}
+
+void ScriptChangeResults(const std::vector<LONG>& results)
+{
+    Display().scripted = results;
+    Display().nextScripted = 0;
+}
+
+const std::vector<ModeChange>& ModeChanges()
+{
+    return Display().changes;
+}
+
+int OpenDeviceContexts()
+{
+    return Display().openDCs;
+}
+
+} // namespace stub
+
+BOOL WINAPI EnumDisplaySettingsA(LPCSTR deviceName, DWORD modeNum, DEVMODEA* devMode)
+{
+    stub::Record("EnumDisplaySettingsA", stub::Text(deviceName) + " " + std::to_string(modeNum));
+    stub::DisplayState& display = stub::Display();
+    if (deviceName != nullptr || devMode == nullptr || devMode->dmSize != sizeof(DEVMODEA) ||
+        modeNum >= display.modes.size()) {
+        return FALSE;
+    }
+    const stub::Mode& mode = display.modes[modeNum];
+    stub::FillJunk(*devMode);
+    devMode->dmSize = sizeof(DEVMODEA);
+    devMode->dmDriverExtra = 0;
+    devMode->dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+    devMode->dmBitsPerPel = mode.bitsPerPel;
+    devMode->dmPelsWidth = mode.width;
+    devMode->dmPelsHeight = mode.height;
+    devMode->dmDisplayFrequency = mode.frequency;
+    return TRUE;
+}
+
+LONG WINAPI ChangeDisplaySettingsA(DEVMODEA* devMode, DWORD flags)
+{
+    stub::DisplayState& display = stub::Display();
+    LONG result = DISP_CHANGE_SUCCESSFUL;
+    if (display.nextScripted < display.scripted.size()) {
+        result = display.scripted[display.nextScripted++];
+    }
+    stub::ModeChange change;
+    std::memset(&change.devmode, 0, sizeof change.devmode);
+    if (devMode != nullptr) {
+        change.devmode = *devMode;
+    }
+    change.flags = flags;
+    change.result = result;
+    display.changes.push_back(change);
+    stub::Record("ChangeDisplaySettingsA",
+                 devMode == nullptr ? "(null) " + std::to_string(flags)
+                                    : std::to_string(devMode->dmPelsWidth) + "x" +
+                                          std::to_string(devMode->dmPelsHeight) + "x" +
+                                          std::to_string(devMode->dmBitsPerPel) + "@" +
+                                          std::to_string(devMode->dmDisplayFrequency) + " " +
+                                          std::to_string(flags));
+    if (result == DISP_CHANGE_SUCCESSFUL && devMode != nullptr) {
+        display.current = stub::Mode{devMode->dmPelsWidth, devMode->dmPelsHeight,
+                                     devMode->dmBitsPerPel, devMode->dmDisplayFrequency};
+    }
+    return result;
+}
+
+HDC WINAPI CreateDCA(LPCSTR driver, LPCSTR device, LPCSTR port, const DEVMODEA* initData)
+{
+    stub::Record("CreateDCA", stub::Text(driver) + " " + stub::Text(device) + " " +
+                                  stub::Text(port) + " " +
+                                  stub::Hex(reinterpret_cast<std::uintptr_t>(initData)));
+    if (driver == nullptr || std::strcmp(driver, "DISPLAY") != 0) {
+        return nullptr;
+    }
+    ++stub::Display().openDCs;
+    return stub::DisplayDC;
+}
+
+int WINAPI GetDeviceCaps(HDC dc, int index)
+{
+    stub::Record("GetDeviceCaps", std::to_string(index));
+    if (dc != stub::DisplayDC) {
+        return 0;
+    }
+    const stub::Mode& mode = stub::Display().current;
+    switch (index) {
+    case HORZRES:
+        return static_cast<int>(mode.width);
+    case VERTRES:
+        return static_cast<int>(mode.height);
+    case BITSPIXEL:
+        return static_cast<int>(mode.bitsPerPel);
+    case VREFRESH:
+        return static_cast<int>(mode.frequency);
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI DeleteDC(HDC dc)
+{
+    stub::Record("DeleteDC");
+    if (dc != stub::DisplayDC || stub::Display().openDCs == 0) {
+        return FALSE;
+    }
+    --stub::Display().openDCs;
+    return TRUE;
+}

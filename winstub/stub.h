@@ -1,0 +1,88 @@
+// Test-side control of the Win32 stand-in: seed what the platform reports,
+// script its results, and read back what the program asked of it.
+#ifndef QUORIN_WINSTUB_STUB_H
+#define QUORIN_WINSTUB_STUB_H
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace stub {
+
+// Written into out-parameters before a call fills them, so that an output the
+// code relies on but the call never wrote shows up.
+const unsigned char JunkByte = 0xde;
+const DWORD Junk = 0xdeadbeef;
+
+template <typename T>
+void FillJunk(T& value)
+{
+    std::memset(static_cast<void*>(&value), JunkByte, sizeof value);
+}
+
+// Every call the program makes, in order: the function's name and its
+// arguments as text (e.g. "GetDeviceCaps" "8").
+struct Call {
+    std::string name;
+    std::string args;
+};
+const std::vector<Call>& Calls();
+std::vector<std::string> CallNames();
+int CountCalls(const std::string& name);
+void Record(const std::string& name, const std::string& args = std::string());
+
+// Back to a freshly booted platform with nothing seeded. Each part of the
+// stand-in registers what it must clear.
+void Reset();
+typedef void (*ResetFunction)();
+bool RegisterReset(ResetFunction reset);
+
+// Display settings.
+struct Mode {
+    DWORD width;
+    DWORD height;
+    DWORD bitsPerPel;
+    DWORD frequency;
+};
+void SeedModes(const std::vector<Mode>& modes);
+void SeedCurrentMode(const Mode& mode);
+Mode CurrentMode();
+// Results of the following ChangeDisplaySettingsA calls, in order; once used up
+// every call succeeds. A successful call with CDS_UPDATEREGISTRY or 0 makes
+// the requested mode current.
+void ScriptChangeResults(const std::vector<LONG>& results);
+struct ModeChange {
+    DEVMODEA devmode;
+    DWORD flags;
+    LONG result;
+};
+const std::vector<ModeChange>& ModeChanges();
+// Device contexts created and not yet deleted.
+int OpenDeviceContexts();
+
+// Message boxes.
+struct MessageBox {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+const std::vector<MessageBox>& MessageBoxes();
+
+// Named mutexes, as another process would hold them.
+void SeedExistingMutex(const std::string& name);
+// Makes the next CreateMutexA fail with this error and a null handle.
+void FailNextMutexCreate(DWORD error);
+struct MutexState {
+    std::string name;
+    bool owned;
+    int releases;
+};
+// The mutexes this process created (not the seeded ones).
+std::vector<MutexState> CreatedMutexes();
+
+} // namespace stub
+
+#endif
