@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+static_assert(sizeof(DEVMODEA) == 156, "DEVMODEA without driver data is 156 bytes");
+
 DisplayMode QueryCurrentMode()
 {
     HDC dc = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);

@@ -9,6 +9,11 @@
 #include <cstddef>
 #include <cstring>
 
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(WNDCLASSEXA) == 48, "32-bit WNDCLASSEXA is 48 bytes");
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "the first NOTIFYICONDATAA is 88 bytes on 32-bit");
+#endif
+
 NOTIFYICONDATAA TrayIconData;
 
 static const char TrayTitle[] = "Quorin Tray";

@@ -1,0 +1,38 @@
+# Entry points: `make run` and `make test` set up everything they need.
+PRESETS := host host-asan win32 win64
+JOBS ?= $(shell nproc)
+ARGS ?=
+
+.PHONY: all deps build run test unit wine clean $(addprefix build-,$(PRESETS))
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps $(addprefix build-,$(PRESETS))
+
+$(addprefix build-,$(PRESETS)): build-%:
+	@cmake --preset $* > /dev/null
+	@cmake --build --preset $* -j $(JOBS)
+
+# One-shot with ARGS=..., resident without; under Xvfb when there is no display.
+run: deps build-win64
+	@scripts/run.sh "$(ARGS)"
+
+unit: deps build-host build-host-asan
+	ctest --preset host
+	ctest --preset host-asan
+
+wine: deps build-win32 build-win64
+	ctest --preset win32
+	ctest --preset win64
+
+test: build
+	ctest --preset host
+	ctest --preset host-asan
+	ctest --preset win32
+	ctest --preset win64
+
+clean:
+	rm -rf build

@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs what building and testing need, skipping what is already present.
+set -eu
+packages="cmake make g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
+clang libclang-rt-14-dev clang-tidy cppcheck
+mingw-w64 wine64 xvfb xdotool imagemagick x11-utils"
+missing=""
+for package in $packages; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "installed" ] || missing="$missing $package"
+done
+if [ -z "$missing" ]; then
+    echo "install-deps: everything is present"
+    exit 0
+fi
+echo "install-deps: installing$missing"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
