@@ -3,7 +3,7 @@ PRESETS := host host-asan win32 win64
 JOBS ?= $(shell nproc)
 ARGS ?=
 
-.PHONY: all deps build run test unit wine clean $(addprefix build-,$(PRESETS))
+.PHONY: all deps build run test unit wine lint fuzz bench clean $(addprefix build-,$(PRESETS))
 
 all: build
 
@@ -28,7 +28,16 @@ wine: deps build-win32 build-win64
 	ctest --preset win32
 	ctest --preset win64
 
+lint: deps build-host
+	@scripts/lint.sh
+
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
 test: build
+	@scripts/lint.sh
+	@scripts/fuzz.sh 15
 	ctest --preset host
 	ctest --preset host-asan
 	ctest --preset win32

@@ -81,7 +81,7 @@ static void ShowError(const char* format, const char* argument)
 {
     // snprintf cuts the argument so that the message stays within the buffer.
     char message[300];
-    std::snprintf(message, sizeof message, format, argument);
+    (void)std::snprintf(message, sizeof message, format, argument);
     MessageBoxA(nullptr, message, "Error", MB_OK);
 }
 

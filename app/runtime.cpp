@@ -24,7 +24,8 @@ void operator delete(void* block, std::size_t /*size*/) noexcept
     std::free(block);
 }
 
-namespace std {
+// Replaces the library's own throwing helpers, which would pull in unwinding.
+namespace std { // NOLINT(cert-dcl58-cpp)
 
 void __throw_bad_alloc()
 {

@@ -37,16 +37,16 @@ HMENU BuildTrayMenu()
     // A command carries its identifier in 16 bits: an item past that would
     // arrive as the identifier of another one.
     const std::size_t items = ModeList.size() < MaxModeItems ? ModeList.size() : MaxModeItems;
-    for (std::size_t i = 0; i < items; ++i) {
+    for (std::size_t i = 0; i < items; ++i) { // cppcheck-suppress knownConditionTrueFalse
         const DisplayMode& entry = ModeList[i];
         char label[32];
-        std::snprintf(label, sizeof label, "%dx%d %d Hz", static_cast<int>(entry.width),
+        (void)std::snprintf(label, sizeof label, "%dx%d %d Hz", static_cast<int>(entry.width),
                       static_cast<int>(entry.height), static_cast<int>(entry.frequency));
         AppendItem(menu, static_cast<UINT>(CMD_MODE_BASE + i), label, false);
     }
 
     const DisplayMode current = QueryCurrentMode();
-    for (std::size_t i = 0; i < items; ++i) {
+    for (std::size_t i = 0; i < items; ++i) { // cppcheck-suppress knownConditionTrueFalse
         const DisplayMode& entry = ModeList[i];
         if (entry.width == current.width && entry.height == current.height &&
             entry.bitsPerPixel == current.bitsPerPixel) {
