@@ -1,0 +1,437 @@
+/*
+ * qlaunch: test driver that runs under Wine beside the program under test.
+ *
+ *   qlaunch run <exe> <cmdline-file> <report-file> [timeout-ms]
+ *   qlaunch spawn <exe> <cmdline-file> <report-file>
+ *   qlaunch wait <pid> <report-file> <timeout-ms>
+ *   qlaunch mode <report-file>
+ *   qlaunch set <W>x<H>x<B> <report-file>
+ *   qlaunch window <class> <report-file>
+ *   qlaunch direct <W>x<H> <report-file>
+ *   qlaunch hold
+ *
+ * The child's command line is "<exe>" (quoted), one blank, then every byte of
+ * cmdline-file unchanged.  Wine re-quotes Unix arguments, so this is the only
+ * way to hand the child an exact text.
+ *
+ * run/wait: while the child lives, each visible top-level "#32770" window of
+ * its process is read and dismissed with IDOK.  Report lines (tab-separated,
+ * LF-terminated; tab, LF, CR and backslash escaped as \t \n \r \\):
+ *   BOX <caption> <text>     one per message box, in the order seen
+ *   EXIT <code>              or EXIT TIMEOUT when the child was killed
+ *                            (or EXIT GONE if wait found no such process)
+ *   MODE <w>x<h>x<bpp>@<freq> current display settings afterwards
+ * spawn: PID <windows pid>.   set/direct: RESULT <ChangeDisplaySettingsA
+ * result>, then MODE.   window: WINDOW 1 or WINDOW 0 (FindWindowA by class).
+ *
+ * hold attaches to the desktop and sleeps until killed: Wine closes a virtual
+ * desktop, and forgets its mode, as soon as no program uses it.
+ *
+ * direct makes the same call as a one-shot "<W>x<H>": current depth, highest
+ * enumerated rate for it, CDS_UPDATEREGISTRY, one retry with flags 0 on
+ * DISP_CHANGE_NOTUPDATED.  It is the baseline for timing the real program.
+ *
+ * Exit code: 0 report written, 1 child timed out, 2 bad usage, 3 system error.
+ * Build: x86_64-w64-mingw32-gcc -O2 -static launcher.c -lgdi32 -luser32
+ */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define REPORT_MAX 65536
+#define MAX_BOXES 64
+#define POLL_MS 10
+#define DEFAULT_TIMEOUT_MS 10000
+
+typedef struct {
+    char text[REPORT_MAX];
+    size_t len;
+} Report;
+
+typedef struct {
+    DWORD pid;
+    Report *report;
+    HWND seen[MAX_BOXES];
+    int seenCount;
+} BoxScan;
+
+static void Append(Report *r, const char *s, size_t n)
+{
+    if (n > REPORT_MAX - 1 - r->len)
+        n = REPORT_MAX - 1 - r->len;
+    memcpy(r->text + r->len, s, n);
+    r->len += n;
+    r->text[r->len] = '\0';
+}
+
+static void AppendText(Report *r, const char *s)
+{
+    Append(r, s, strlen(s));
+}
+
+static void AppendEscaped(Report *r, const char *s)
+{
+    for (; *s; ++s) {
+        switch (*s) {
+        case '\n': AppendText(r, "\\n"); break;
+        case '\t': AppendText(r, "\\t"); break;
+        case '\r': AppendText(r, "\\r"); break;
+        case '\\': AppendText(r, "\\\\"); break;
+        default: Append(r, s, 1); break;
+        }
+    }
+}
+
+static void AppendLine(Report *r, const char *key, const char *value)
+{
+    AppendText(r, key);
+    AppendText(r, "\t");
+    AppendText(r, value);
+    AppendText(r, "\n");
+}
+
+static void AppendNumber(Report *r, const char *key, long value)
+{
+    char buf[32];
+    snprintf(buf, sizeof buf, "%ld", value);
+    AppendLine(r, key, buf);
+}
+
+static void AppendMode(Report *r)
+{
+    DEVMODEA dm;
+    char buf[80];
+    memset(&dm, 0, sizeof dm);
+    dm.dmSize = sizeof dm;
+    if (!EnumDisplaySettingsA(NULL, ENUM_CURRENT_SETTINGS, &dm)) {
+        AppendLine(r, "MODE", "UNKNOWN");
+        return;
+    }
+    snprintf(buf, sizeof buf, "%lux%lux%lu@%lu", (unsigned long)dm.dmPelsWidth,
+             (unsigned long)dm.dmPelsHeight, (unsigned long)dm.dmBitsPerPel,
+             (unsigned long)dm.dmDisplayFrequency);
+    AppendLine(r, "MODE", buf);
+}
+
+static int WriteReport(const char *path, const Report *r)
+{
+    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    BOOL ok;
+    if (f == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "qlaunch: cannot write %s (error %lu)\n", path, GetLastError());
+        return 3;
+    }
+    ok = WriteFile(f, r->text, (DWORD)r->len, &written, NULL);
+    CloseHandle(f);
+    if (!ok || written != r->len) {
+        fprintf(stderr, "qlaunch: short write to %s\n", path);
+        return 3;
+    }
+    return 0;
+}
+
+/* Reads the whole file; returns a malloc'ed NUL-terminated copy or NULL. */
+static char *ReadAll(const char *path, size_t *len)
+{
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD size, got = 0;
+    char *data;
+    if (f == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "qlaunch: cannot read %s (error %lu)\n", path, GetLastError());
+        return NULL;
+    }
+    size = GetFileSize(f, NULL);
+    data = size == INVALID_FILE_SIZE ? NULL : malloc((size_t)size + 1);
+    if (data && size > 0 && (!ReadFile(f, data, size, &got, NULL) || got != size)) {
+        free(data);
+        data = NULL;
+    }
+    CloseHandle(f);
+    if (!data) {
+        fprintf(stderr, "qlaunch: cannot read %s\n", path);
+        return NULL;
+    }
+    data[size] = '\0';
+    *len = size;
+    return data;
+}
+
+static int StartChild(const char *exe, const char *cmdlineFile, PROCESS_INFORMATION *pi)
+{
+    STARTUPINFOA si;
+    size_t textLen = 0, exeLen = strlen(exe);
+    char *text = ReadAll(cmdlineFile, &textLen);
+    char *cmd;
+    BOOL ok;
+    if (!text)
+        return 3;
+    cmd = malloc(exeLen + textLen + 4);
+    if (!cmd) {
+        free(text);
+        return 3;
+    }
+    cmd[0] = '"';
+    memcpy(cmd + 1, exe, exeLen);
+    cmd[exeLen + 1] = '"';
+    cmd[exeLen + 2] = ' ';
+    memcpy(cmd + exeLen + 3, text, textLen);
+    cmd[exeLen + 3 + textLen] = '\0';
+    free(text);
+
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    ok = CreateProcessA(exe, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, pi);
+    free(cmd);
+    if (!ok) {
+        fprintf(stderr, "qlaunch: cannot start %s (error %lu)\n", exe, GetLastError());
+        return 3;
+    }
+    return 0;
+}
+
+static void Dismiss(HWND box)
+{
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+}
+
+static BOOL CALLBACK ScanWindow(HWND hwnd, LPARAM param)
+{
+    BoxScan *scan = (BoxScan *)param;
+    DWORD pid = 0;
+    char cls[16], caption[512], text[4096];
+    int i;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != scan->pid || !IsWindowVisible(hwnd))
+        return TRUE;
+    if (!GetClassNameA(hwnd, cls, sizeof cls) || strcmp(cls, "#32770") != 0)
+        return TRUE;
+    for (i = 0; i < scan->seenCount; ++i) {
+        if (scan->seen[i] == hwnd) {
+            /* still up: the first IDOK may have raced the dialog's start */
+            Dismiss(hwnd);
+            return TRUE;
+        }
+    }
+    if (scan->seenCount < MAX_BOXES)
+        scan->seen[scan->seenCount++] = hwnd;
+    caption[0] = text[0] = '\0';
+    GetWindowTextA(hwnd, caption, sizeof caption);
+    GetDlgItemTextA(hwnd, 0xFFFF, text, sizeof text);
+    AppendText(scan->report, "BOX\t");
+    AppendEscaped(scan->report, caption);
+    AppendText(scan->report, "\t");
+    AppendEscaped(scan->report, text);
+    AppendText(scan->report, "\n");
+    Dismiss(hwnd);
+    return TRUE;
+}
+
+/* Dismisses the child's boxes until it ends; fills BOX, EXIT and MODE. */
+static int Supervise(HANDLE proc, DWORD pid, DWORD timeoutMs, Report *r)
+{
+    static BoxScan scan;
+    DWORD start = GetTickCount(), code = 0;
+    int rc = 0;
+    memset(&scan, 0, sizeof scan);
+    scan.pid = pid;
+    scan.report = r;
+    for (;;) {
+        EnumWindows(ScanWindow, (LPARAM)&scan);
+        if (WaitForSingleObject(proc, POLL_MS) == WAIT_OBJECT_0)
+            break;
+        if (GetTickCount() - start >= timeoutMs) {
+            TerminateProcess(proc, 255);
+            WaitForSingleObject(proc, 5000);
+            rc = 1;
+            break;
+        }
+    }
+    if (rc == 1)
+        AppendLine(r, "EXIT", "TIMEOUT");
+    else if (GetExitCodeProcess(proc, &code)) {
+        char buf[16];
+        snprintf(buf, sizeof buf, "%lu", (unsigned long)code);
+        AppendLine(r, "EXIT", buf);
+    }
+    else
+        AppendLine(r, "EXIT", "UNKNOWN");
+    AppendMode(r);
+    return rc;
+}
+
+static int ParseMode(const char *s, DWORD *w, DWORD *h, DWORD *b)
+{
+    unsigned long vw = 0, vh = 0, vb = 0;
+    char tail;
+    int n = b ? sscanf(s, "%lux%lux%lu%c", &vw, &vh, &vb, &tail)
+              : sscanf(s, "%lux%lu%c", &vw, &vh, &tail);
+    if (n != (b ? 3 : 2))
+        return 0;
+    *w = vw;
+    *h = vh;
+    if (b)
+        *b = vb;
+    return 1;
+}
+
+static int Usage(void)
+{
+    fprintf(stderr,
+            "usage: qlaunch run <exe> <cmdline-file> <report-file> [timeout-ms]\n"
+            "       qlaunch spawn <exe> <cmdline-file> <report-file>\n"
+            "       qlaunch wait <pid> <report-file> <timeout-ms>\n"
+            "       qlaunch mode <report-file>\n"
+            "       qlaunch set <W>x<H>x<B> <report-file>\n"
+            "       qlaunch window <class> <report-file>\n"
+            "       qlaunch direct <W>x<H> <report-file>\n"
+            "       qlaunch hold\n");
+    return 2;
+}
+
+/* A mistyped number must not turn into 0 (an instant TIMEOUT, a bogus pid). */
+static int ParseNumber(const char *s, DWORD *value)
+{
+    char *end;
+    unsigned long v = strtoul(s, &end, 10);
+    if (*s < '0' || *s > '9' || *end != '\0')
+        return 0;
+    *value = (DWORD)v;
+    return 1;
+}
+
+static int VerbRun(int argc, char **argv, Report *r)
+{
+    PROCESS_INFORMATION pi;
+    DWORD timeout = DEFAULT_TIMEOUT_MS;
+    int rc;
+    if (argc > 5 && !ParseNumber(argv[5], &timeout))
+        return Usage();
+    rc = StartChild(argv[2], argv[3], &pi);
+    if (rc != 0)
+        return rc;
+    CloseHandle(pi.hThread);
+    rc = Supervise(pi.hProcess, pi.dwProcessId, timeout, r);
+    CloseHandle(pi.hProcess);
+    return rc;
+}
+
+static int VerbSpawn(char **argv, Report *r)
+{
+    PROCESS_INFORMATION pi;
+    int rc = StartChild(argv[2], argv[3], &pi);
+    if (rc != 0)
+        return rc;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    AppendNumber(r, "PID", (long)pi.dwProcessId);
+    return 0;
+}
+
+static int VerbWait(char **argv, Report *r)
+{
+    DWORD pid, timeout;
+    HANDLE proc;
+    int rc;
+    if (!ParseNumber(argv[2], &pid) || !ParseNumber(argv[4], &timeout))
+        return Usage();
+    proc = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
+    if (!proc) {
+        AppendLine(r, "EXIT", "GONE");
+        AppendMode(r);
+        return 0;
+    }
+    rc = Supervise(proc, pid, timeout, r);
+    CloseHandle(proc);
+    return rc;
+}
+
+static int VerbSet(const char *spec, Report *r)
+{
+    DEVMODEA dm;
+    memset(&dm, 0, sizeof dm);
+    dm.dmSize = sizeof dm;
+    if (!ParseMode(spec, &dm.dmPelsWidth, &dm.dmPelsHeight, &dm.dmBitsPerPel))
+        return Usage();
+    dm.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
+    AppendNumber(r, "RESULT", ChangeDisplaySettingsA(&dm, 0));
+    AppendMode(r);
+    return 0;
+}
+
+static int VerbDirect(const char *spec, Report *r)
+{
+    DEVMODEA dm, probe;
+    DWORD i, best = 0;
+    HDC dc;
+    LONG result;
+    memset(&dm, 0, sizeof dm);
+    dm.dmSize = sizeof dm;
+    if (!ParseMode(spec, &dm.dmPelsWidth, &dm.dmPelsHeight, NULL))
+        return Usage();
+    dc = CreateDCA("DISPLAY", NULL, NULL, NULL);
+    dm.dmBitsPerPel = (DWORD)GetDeviceCaps(dc, BITSPIXEL);
+    DeleteDC(dc);
+    for (i = 0;; ++i) {
+        memset(&probe, 0, sizeof probe);
+        probe.dmSize = sizeof probe;
+        if (!EnumDisplaySettingsA(NULL, i, &probe))
+            break;
+        if (probe.dmPelsWidth == dm.dmPelsWidth && probe.dmPelsHeight == dm.dmPelsHeight &&
+            probe.dmBitsPerPel == dm.dmBitsPerPel && probe.dmDisplayFrequency > best)
+            best = probe.dmDisplayFrequency;
+    }
+    dm.dmDisplayFrequency = best;
+    dm.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+    result = ChangeDisplaySettingsA(&dm, CDS_UPDATEREGISTRY);
+    if (result == DISP_CHANGE_NOTUPDATED)
+        result = ChangeDisplaySettingsA(&dm, 0);
+    AppendNumber(r, "RESULT", result);
+    AppendMode(r);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    static Report report;
+    const char *verb = argc > 1 ? argv[1] : "";
+    const char *path;
+    int rc;
+    if (strcmp(verb, "run") == 0 && (argc == 5 || argc == 6)) {
+        path = argv[4];
+        rc = VerbRun(argc, argv, &report);
+    } else if (strcmp(verb, "spawn") == 0 && argc == 5) {
+        path = argv[4];
+        rc = VerbSpawn(argv, &report);
+    } else if (strcmp(verb, "wait") == 0 && argc == 5) {
+        path = argv[3];
+        rc = VerbWait(argv, &report);
+    } else if (strcmp(verb, "mode") == 0 && argc == 3) {
+        path = argv[2];
+        AppendMode(&report);
+        rc = 0;
+    } else if (strcmp(verb, "set") == 0 && argc == 4) {
+        path = argv[3];
+        rc = VerbSet(argv[2], &report);
+    } else if (strcmp(verb, "window") == 0 && argc == 4) {
+        path = argv[3];
+        AppendLine(&report, "WINDOW", FindWindowA(argv[2], NULL) ? "1" : "0");
+        rc = 0;
+    } else if (strcmp(verb, "direct") == 0 && argc == 4) {
+        path = argv[3];
+        rc = VerbDirect(argv[2], &report);
+    } else if (strcmp(verb, "hold") == 0 && argc == 2) {
+        GetDesktopWindow();
+        Sleep(INFINITE);
+        return 0;
+    } else {
+        return Usage();
+    }
+    if (rc > 1)
+        return rc;
+    return WriteReport(path, &report) ? 3 : rc;
+}

@@ -1,0 +1,296 @@
+#!/usr/bin/env bash
+# One Wine session for the end-to-end tests: Xvfb, a fresh 64-bit prefix and
+# a 1024x768 virtual desktop with a taskbar that every later wine64 program
+# joins.
+#
+#   session.sh start STATE_DIR   bring it up (prefix at STATE_DIR/prefix)
+#   session.sh env STATE_DIR     print the exports for other scripts to eval
+#   session.sh stop STATE_DIR    end what start started; idempotent
+#
+# QUORIN_XDISPLAY: X display number to use; it must be free.  Unset: the
+#   first free one from 97 up.
+# QUORIN_WIN64_DIR: directory holding qlaunch.exe (default: build/win64 of
+#   this tree).
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+win64_dir=${QUORIN_WIN64_DIR:-$here/../../build/win64}
+
+die() {
+    echo "session.sh: $*" >&2
+    exit 1
+}
+
+wine_bin() {
+    command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64
+}
+
+wineserver_bin() {
+    command -v wineserver 2>/dev/null || echo /usr/lib/wine/wineserver
+}
+
+# name pid lines, written as soon as each process exists so that a
+# half-failed start can still be stopped.
+record_pid() {
+    printf '%s %s\n' "$1" "$2" >>"$state/pids"
+}
+
+# Prints the state letter (R, S, Z, ...) of a recorded process, and fails
+# once the pid is gone or belongs to another program.  The name is checked in
+# the command line and, for a zombie whose command line is empty, in comm.
+proc_state() {
+    local pid=$1 name=$2 stat comm rest
+    stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 1
+    comm=${stat#*\(}
+    comm=${comm%\)*}
+    rest=${stat##*\) }
+    case $comm in
+    *"$name"*) ;;
+    *) tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "$name" || return 1 ;;
+    esac
+    echo "${rest%% *}"
+}
+
+# recorded_left running|present: is any recorded process still running (a
+# zombie holds nothing any more) or, with present, not yet reaped by init?
+recorded_left() {
+    local name pid st
+    while read -r name pid; do
+        st=$(proc_state "$pid" "$name") || continue
+        [ "$1" = present ] || [ "$st" != Z ] && return 0
+    done <"$state/pids"
+    return 1
+}
+
+display_taken() {
+    [ -e "/tmp/.X$1-lock" ] || [ -e "/tmp/.X11-unix/X$1" ]
+}
+
+pick_display() {
+    local n
+    if [ -n "${QUORIN_XDISPLAY:-}" ]; then
+        n=${QUORIN_XDISPLAY#:}
+        case $n in '' | *[!0-9]*) die "QUORIN_XDISPLAY must be a display number, not '$QUORIN_XDISPLAY'" ;; esac
+        display_taken "$n" && die "display :$n is taken (/tmp/.X$n-lock or /tmp/.X11-unix/X$n exists)"
+        echo "$n"
+        return
+    fi
+    for n in $(seq 97 127); do
+        display_taken "$n" || {
+            echo "$n"
+            return
+        }
+    done
+    die "no free X display between :97 and :127"
+}
+
+# Phase marks in wine.log show where a slow or failed start spent its time.
+step() {
+    echo "--- session.sh at ${SECONDS}s: $*" >>"$state/wine.log"
+}
+
+# wait_until SECONDS COMMAND...: polls every 0.1 s; gives up at once when
+# COMMAND returns 2 (what it waits for has died).
+wait_until() {
+    local deadline=$((SECONDS + $1)) rc
+    shift
+    while :; do
+        rc=0
+        "$@" || rc=$?
+        [ "$rc" -eq 1 ] || return "$rc"
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
+}
+
+xvfb_ready() {
+    local pid=$1 n=$2
+    kill -0 "$pid" 2>/dev/null || return 2
+    [ -S "/tmp/.X11-unix/X$n" ] && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]
+}
+
+# The server's directory name is not predictable here (the packaged wine
+# randomises it), so find it through the lock file that the server holds
+# open; its socket is bound right after the lock is taken.
+wineserver_ready() {
+    local fd link
+    kill -0 "$1" 2>/dev/null || return 2
+    for fd in /proc/"$1"/fd/*; do
+        link=$(readlink "$fd" 2>/dev/null) || continue
+        case $link in */lock) [ -S "${link%/lock}/socket" ] && return 0 ;; esac
+    done
+    return 1
+}
+
+win_path() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+# qlaunch_line VERB ARGS...: runs a report-writing verb and prints the report.
+qlaunch_line() {
+    local report=$state/probe.txt
+    rm -f "$report"
+    "$WINE" "$win64_dir/qlaunch.exe" "$@" "$(win_path "$report")" >>"$state/wine.log" 2>&1 || return 1
+    cat "$report"
+}
+
+taskbar_up() {
+    kill -0 "$1" 2>/dev/null || return 2
+    [ "$(qlaunch_line window Shell_TrayWnd 2>/dev/null)" = "WINDOW	1" ]
+}
+
+write_env() {
+    {
+        printf 'export DISPLAY=%q\n' "$DISPLAY"
+        printf 'export WINEPREFIX=%q\n' "$WINEPREFIX"
+        printf 'export WINEARCH=%q\n' "$WINEARCH"
+        printf 'export WINEDEBUG=%q\n' "$WINEDEBUG"
+        printf 'export WINEDLLOVERRIDES=%q\n' "$WINEDLLOVERRIDES"
+        printf 'export WINE=%q\n' "$WINE"
+        printf 'export WINESERVER=%q\n' "$WINESERVER"
+    } >"$state/env"
+}
+
+do_start() {
+    local n xvfb ws keeper desktop_reg mode
+    [ -f "$win64_dir/qlaunch.exe" ] ||
+        die "no qlaunch.exe in $win64_dir (set QUORIN_WIN64_DIR)"
+    command -v Xvfb >/dev/null || die "Xvfb is not installed"
+    rm -rf "$state/prefix" "$state/env" "$state/pids"
+    : >"$state/wine.log"
+
+    n=$(pick_display) || exit 1
+    step "Xvfb :$n"
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset </dev/null >"$state/xvfb.log" 2>&1 &
+    xvfb=$!
+    record_pid Xvfb "$xvfb"
+    wait_until 10 xvfb_ready "$xvfb" "$n" ||
+        die "Xvfb :$n did not come up: $(tail -n 3 "$state/xvfb.log" | tr '\n' ' ')"
+
+    export DISPLAY=":$n"
+    export WINEPREFIX=$state/prefix
+    export WINEARCH=win64
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+    WINE=$(wine_bin)
+    WINESERVER=$(wineserver_bin)
+    export WINE WINESERVER
+    write_env
+
+    # Our own persistent server, so that its pid is known and the prefix
+    # does not vanish between two programs.
+    step wineserver
+    mkdir -p "$WINEPREFIX"
+    "$WINESERVER" -f -p </dev/null >>"$state/wine.log" 2>&1 &
+    ws=$!
+    record_pid wineserver "$ws"
+    wait_until 10 wineserver_ready "$ws" || die "wineserver did not come up (see $state/wine.log)"
+
+    step wineboot
+    "$WINE" wineboot --init </dev/null >>"$state/wine.log" 2>&1 || die "wineboot failed (see $state/wine.log)"
+
+    # A named desktop with EnableShell gets the taskbar and notification area
+    # that the default desktop lacks.  No crash dialog: it would hold a
+    # crashed program until the case times out.
+    desktop_reg=$state/desktop.reg
+    cat >"$desktop_reg" <<'EOF'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Quorin"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Quorin"="1024x768"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\Quorin]
+"EnableShell"=dword:00000001
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+EOF
+    step "desktop settings"
+    "$WINE" reg import "$(win_path "$desktop_reg")" </dev/null >>"$state/wine.log" 2>&1 ||
+        die "registry import failed (see $state/wine.log)"
+
+    step "keeper and desktop"
+    "$WINE" "$win64_dir/qlaunch.exe" hold </dev/null >>"$state/wine.log" 2>&1 &
+    keeper=$!
+    record_pid qlaunch "$keeper"
+
+    wait_until 20 taskbar_up "$keeper" || die "the virtual desktop shows no taskbar (see $state/wine.log)"
+    mode=$(qlaunch_line mode) || die "qlaunch mode failed (see $state/wine.log)"
+    [ "$mode" = "MODE	1024x768x32@60" ] || die "desktop came up as '$mode', not 1024x768x32@60"
+    step up
+    echo "session.sh: up on DISPLAY=:$n, WINEPREFIX=$WINEPREFIX (${SECONDS}s)"
+}
+
+do_env() {
+    [ -f "$state/env" ] || die "no session in $state (run: session.sh start $state)"
+    cat "$state/env"
+}
+
+do_stop() {
+    local name pid st sig
+    [ -d "$state" ] || return 0
+    if [ -f "$state/env" ]; then
+        # shellcheck disable=SC1091
+        . "$state/env"
+    fi
+    WINESERVER=${WINESERVER:-$(wineserver_bin)}
+    if [ -f "$state/pids" ]; then
+        while read -r name pid; do
+            if [ "$name" = qlaunch ] && proc_state "$pid" qlaunch >/dev/null; then
+                kill "$pid" 2>/dev/null || true
+            fi
+        done <"$state/pids"
+    fi
+    if [ -d "$state/prefix" ]; then
+        WINEPREFIX=$state/prefix "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+    fi
+    [ -f "$state/pids" ] || return 0
+    for sig in TERM KILL; do
+        recorded_left running || break
+        while read -r name pid; do
+            if st=$(proc_state "$pid" "$name") && [ "$st" != Z ]; then
+                kill "-$sig" "$pid" 2>/dev/null || true
+            fi
+        done <"$state/pids"
+        wait_until 5 not recorded_left running || true
+    done
+    recorded_left running && die "could not end every process listed in $state/pids"
+    # Our processes were handed to init when start returned; give it a moment
+    # to reap them so that no zombie outlives stop.
+    wait_until 10 not recorded_left present ||
+        echo "session.sh: init has not reaped every ended process yet" >&2
+    rm -f "$state/pids" "$state/env"
+}
+
+not() {
+    ! "$@"
+}
+
+[ $# -eq 2 ] || die "usage: session.sh start|stop|env STATE_DIR"
+case $2 in /*) state=$2 ;; *) state=$PWD/$2 ;; esac
+case $1 in
+start)
+    # A live session is left alone; anything else that fails is undone.
+    if [ -f "$state/pids" ] && recorded_left running; then
+        die "a session already runs in $state; stop it first"
+    fi
+    mkdir -p "$state"
+    set +e
+    (
+        set -e
+        do_start
+    )
+    rc=$?
+    set -e
+    if [ "$rc" -ne 0 ]; then
+        do_stop || true
+        exit 1
+    fi
+    ;;
+env) do_env ;;
+stop) do_stop ;;
+*) die "usage: session.sh start|stop|env STATE_DIR" ;;
+esac
