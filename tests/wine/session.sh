@@ -9,6 +9,7 @@
 #
 # QUORIN_XDISPLAY: X display number to use; it must be free.  Unset: the
 #   first free one from 97 up.
+# QUORIN_USE_DISPLAY=1: use the X display in DISPLAY instead of an Xvfb.
 # QUORIN_WIN64_DIR: directory holding qlaunch.exe (default: build/win64 of
 #   this tree).
 set -euo pipefail
@@ -159,15 +160,20 @@ do_start() {
     rm -rf "$state/prefix" "$state/env" "$state/pids"
     : >"$state/wine.log"
 
-    n=$(pick_display) || exit 1
-    step "Xvfb :$n"
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset </dev/null >"$state/xvfb.log" 2>&1 &
-    xvfb=$!
-    record_pid Xvfb "$xvfb"
-    wait_until 10 xvfb_ready "$xvfb" "$n" ||
-        die "Xvfb :$n did not come up: $(tail -n 3 "$state/xvfb.log" | tr '\n' ' ')"
+    if [ "${QUORIN_USE_DISPLAY:-}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+        # A person's own X display: the desktop opens there, no Xvfb.
+        step "using DISPLAY=$DISPLAY"
+    else
+        n=$(pick_display) || exit 1
+        step "Xvfb :$n"
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset </dev/null >"$state/xvfb.log" 2>&1 &
+        xvfb=$!
+        record_pid Xvfb "$xvfb"
+        wait_until 10 xvfb_ready "$xvfb" "$n" ||
+            die "Xvfb :$n did not come up: $(tail -n 3 "$state/xvfb.log" | tr '\n' ' ')"
+        export DISPLAY=":$n"
+    fi
 
-    export DISPLAY=":$n"
     export WINEPREFIX=$state/prefix
     export WINEARCH=win64
     export WINEDEBUG=-all
@@ -221,7 +227,7 @@ EOF
     mode=$(qlaunch_line mode) || die "qlaunch mode failed (see $state/wine.log)"
     [ "$mode" = "MODE	1024x768x32@60" ] || die "desktop came up as '$mode', not 1024x768x32@60"
     step up
-    echo "session.sh: up on DISPLAY=:$n, WINEPREFIX=$WINEPREFIX (${SECONDS}s)"
+    echo "session.sh: up on DISPLAY=$DISPLAY, WINEPREFIX=$WINEPREFIX (${SECONDS}s)"
 }
 
 do_env() {
