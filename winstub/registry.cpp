@@ -1,10 +1,559 @@
-// Placeholder, to be replaced by the registry stand-in.
+#include "internal.h"
+#include "stub.h"
+#include "stub_registry.h"
+
 #include <windows.h>
 
-LONG WINAPI RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) { return ERROR_FILE_NOT_FOUND; }
-LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
-LONG WINAPI RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD) { return ERROR_ACCESS_DENIED; }
-LONG WINAPI RegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD) { return ERROR_ACCESS_DENIED; }
-LONG WINAPI RegDeleteValueA(HKEY, LPCSTR) { return ERROR_ACCESS_DENIED; }
-LONG WINAPI RegCloseKey(HKEY) { return ERROR_INVALID_HANDLE; }
-DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR, DWORD) { return 0; }
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <map>
+
+namespace stub {
+namespace {
+
+struct Value {
+    std::string name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+struct Key {
+    std::string name; // full name, spelled as when it was created
+    HKEY root;
+    std::vector<Value> values;
+};
+
+struct OpenKey {
+    std::string id;
+    REGSAM access;
+};
+
+struct RegistryState {
+    std::map<std::string, Key> keys; // by full name in lower case; the roots included
+    std::map<std::uintptr_t, OpenKey> open;
+    std::uintptr_t nextHandle = 0x4b00;
+    int deniedUser = 0;
+    int deniedMachine = 0;
+    bool failArmed = false;
+    std::string failName;
+    LONG failError = ERROR_SUCCESS;
+    std::string modulePath = "C:\\Program Files\\Quorin\\quorin.exe";
+    DWORD moduleError = 0;
+};
+
+const char UserRoot[] = "HKEY_CURRENT_USER";
+const char MachineRoot[] = "HKEY_LOCAL_MACHINE";
+const REGSAM ReadRights = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
+// KEY_ALL_ACCESS also asks for DELETE, WRITE_DAC and WRITE_OWNER.
+const REGSAM WriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | 0x10000 |
+                           0x40000 | 0x80000;
+const LONG ErrorNoAccess = 998;
+const DWORD ErrorModNotFound = 126;
+
+std::string Lower(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+RegistryState FreshState()
+{
+    RegistryState state;
+    state.keys[Lower(UserRoot)] = Key{UserRoot, HKEY_CURRENT_USER, {}};
+    state.keys[Lower(MachineRoot)] = Key{MachineRoot, HKEY_LOCAL_MACHINE, {}};
+    return state;
+}
+
+RegistryState& Registry()
+{
+    static RegistryState state = FreshState();
+    return state;
+}
+
+void ResetRegistry()
+{
+    Registry() = FreshState();
+}
+
+[[maybe_unused]] const bool registered = RegisterReset(ResetRegistry);
+
+bool IsRoot(HKEY key)
+{
+    return key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE;
+}
+
+int& Denied(HKEY root)
+{
+    return root == HKEY_CURRENT_USER ? Registry().deniedUser : Registry().deniedMachine;
+}
+
+// The key a handle stands for, or null for a handle that is not open.
+Key* KeyOf(HKEY handle, REGSAM* access)
+{
+    RegistryState& registry = Registry();
+    std::string id;
+    REGSAM granted = 0;
+    if (IsRoot(handle)) {
+        id = Lower(handle == HKEY_CURRENT_USER ? UserRoot : MachineRoot);
+        const int denied = Denied(handle);
+        granted = ((denied & RegDenyRead) != 0 ? 0 : ReadRights) |
+                  ((denied & RegDenyWrite) != 0 ? 0 : WriteRights);
+    } else {
+        const auto open = registry.open.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (open == registry.open.end()) {
+            return nullptr;
+        }
+        const OpenKey& entry = open->second;
+        id = entry.id;
+        granted = entry.access;
+    }
+    if (access != nullptr) {
+        *access = granted;
+    }
+    const auto key = registry.keys.find(id);
+    return key == registry.keys.end() ? nullptr : &key->second;
+}
+
+std::string KeyText(HKEY handle)
+{
+    const Key* key = KeyOf(handle, nullptr);
+    return key != nullptr ? key->name : Hex(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+std::vector<std::string> Components(const char* path)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char* c = path; c != nullptr && *c != '\0'; ++c) {
+        if (*c == '\\') {
+            if (!part.empty()) {
+                parts.push_back(part);
+            }
+            part.clear();
+        } else {
+            part += *c;
+        }
+    }
+    if (!part.empty()) {
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+std::string SubId(const Key& base, const char* path)
+{
+    std::string id = Lower(base.name);
+    for (const std::string& part : Components(path)) {
+        id += "\\" + Lower(part);
+    }
+    return id;
+}
+
+// Creates the missing keys on the way; returns the id of the last.
+std::string CreatePath(const Key& base, const char* path)
+{
+    RegistryState& registry = Registry();
+    std::string id = Lower(base.name);
+    std::string name = base.name;
+    const HKEY root = base.root;
+    for (const std::string& part : Components(path)) {
+        id += "\\" + Lower(part);
+        const auto existing = registry.keys.find(id);
+        if (existing != registry.keys.end()) {
+            name = existing->second.name;
+        } else {
+            name += "\\" + part;
+            registry.keys[id] = Key{name, root, {}};
+        }
+    }
+    return id;
+}
+
+bool AccessAllowed(HKEY root, REGSAM desired)
+{
+    const int denied = Denied(root);
+    return !(((denied & RegDenyRead) != 0 && (desired & ReadRights) != 0) ||
+             ((denied & RegDenyWrite) != 0 && (desired & WriteRights) != 0));
+}
+
+HKEY NewHandle(const std::string& id, REGSAM access)
+{
+    RegistryState& registry = Registry();
+    const std::uintptr_t handle = registry.nextHandle++;
+    registry.open[handle] = OpenKey{id, access};
+    return reinterpret_cast<HKEY>(handle);
+}
+
+Value* FindValue(Key& key, const char* name)
+{
+    const std::string wanted = Lower(name != nullptr ? name : "");
+    for (Value& value : key.values) {
+        if (Lower(value.name) == wanted) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+void StoreValue(Key& key, const char* name, DWORD type, const std::vector<BYTE>& data)
+{
+    Value* value = FindValue(key, name);
+    if (value == nullptr) {
+        key.values.push_back(Value{name != nullptr ? name : "", type, data});
+    } else {
+        value->type = type;
+        value->data = data;
+    }
+}
+
+bool TakeScriptedFailure(const char* name, LONG& error)
+{
+    RegistryState& registry = Registry();
+    if (!registry.failArmed || Lower(registry.failName) != Lower(name != nullptr ? name : "")) {
+        return false;
+    }
+    registry.failArmed = false;
+    error = registry.failError;
+    return true;
+}
+
+std::string DataText(DWORD type, const BYTE* data, DWORD size)
+{
+    if (data == nullptr) {
+        return "(null)";
+    }
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        const BYTE* end = std::find(data, data + size, 0);
+        return Text(std::string(data, end).c_str());
+    }
+    std::string bytes = "{";
+    for (DWORD i = 0; i < size; ++i) {
+        static const char digits[] = "0123456789abcdef";
+        bytes += i == 0 ? "" : " ";
+        bytes += digits[data[i] >> 4];
+        bytes += digits[data[i] & 15];
+    }
+    return bytes + "}";
+}
+
+const Key* FindKey(HKEY root, const std::string& path)
+{
+    Key* base = KeyOf(root, nullptr);
+    if (base == nullptr) {
+        return nullptr;
+    }
+    const auto key = Registry().keys.find(SubId(*base, path.c_str()));
+    return key == Registry().keys.end() ? nullptr : &key->second;
+}
+
+} // namespace
+
+std::vector<BYTE> RegistryDword(DWORD value)
+{
+    std::vector<BYTE> data(sizeof value);
+    std::memcpy(data.data(), &value, sizeof value);
+    return data;
+}
+
+std::vector<BYTE> RegistryQword(std::uint64_t value)
+{
+    std::vector<BYTE> data(sizeof value);
+    std::memcpy(data.data(), &value, sizeof value);
+    return data;
+}
+
+std::vector<BYTE> RegistryText(const std::string& text)
+{
+    std::vector<BYTE> data(text.begin(), text.end());
+    data.push_back(0);
+    return data;
+}
+
+void SeedRegistryKey(HKEY root, const std::string& path)
+{
+    Key* base = KeyOf(root, nullptr);
+    if (base != nullptr) {
+        CreatePath(*base, path.c_str());
+    }
+}
+
+void SeedRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                       const std::vector<BYTE>& data)
+{
+    Key* base = KeyOf(root, nullptr);
+    if (base != nullptr) {
+        StoreValue(Registry().keys[CreatePath(*base, path.c_str())], name.c_str(), type, data);
+    }
+}
+
+void DenyRegistryAccess(HKEY root, int denied)
+{
+    if (IsRoot(root)) {
+        Denied(root) = denied;
+    }
+}
+
+void FailNextRegistryWrite(const std::string& valueName, LONG error)
+{
+    Registry().failArmed = true;
+    Registry().failName = valueName;
+    Registry().failError = error;
+}
+
+RegistryValue ReadRegistryValue(HKEY root, const std::string& path, const std::string& name)
+{
+    const Key* key = FindKey(root, path);
+    if (key != nullptr) {
+        for (const Value& value : key->values) {
+            if (Lower(value.name) == Lower(name)) {
+                return RegistryValue{true, value.type, value.data};
+            }
+        }
+    }
+    return RegistryValue{false, REG_NONE, {}};
+}
+
+bool RegistryKeyExists(HKEY root, const std::string& path)
+{
+    return FindKey(root, path) != nullptr;
+}
+
+std::vector<std::string> RegistryValueNames(HKEY root, const std::string& path)
+{
+    std::vector<std::string> names;
+    const Key* key = FindKey(root, path);
+    if (key != nullptr) {
+        for (const Value& value : key->values) {
+            names.push_back(value.name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> RegistryKeys()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : Registry().keys) {
+        if (entry.second.name.find('\\') != std::string::npos) {
+            names.push_back(entry.second.name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int OpenRegistryKeys()
+{
+    return static_cast<int>(Registry().open.size());
+}
+
+void SeedModulePath(const std::string& path)
+{
+    Registry().modulePath = path;
+}
+
+void FailModulePath(DWORD error)
+{
+    Registry().moduleError = error;
+}
+
+} // namespace stub
+
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result)
+{
+    stub::Record("RegOpenKeyExA", stub::KeyText(key) + " " + stub::Text(subKey) + " " +
+                                      std::to_string(options) + " " + stub::Hex(desired));
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    stub::FillJunk(*result);
+    stub::Key* base = stub::KeyOf(key, nullptr);
+    if (base == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    const std::string id = stub::SubId(*base, subKey);
+    if (stub::Registry().keys.count(id) == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (!stub::AccessAllowed(base->root, desired)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *result = stub::NewHandle(id, desired);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
+                            DWORD options, REGSAM desired, LPSECURITY_ATTRIBUTES attributes,
+                            PHKEY result, LPDWORD disposition)
+{
+    stub::Record("RegCreateKeyExA",
+                 stub::KeyText(key) + " " + stub::Text(subKey) + " " + std::to_string(reserved) +
+                     " " + stub::Text(keyClass) + " " + std::to_string(options) + " " +
+                     stub::Hex(desired) + " " +
+                     stub::Hex(reinterpret_cast<std::uintptr_t>(attributes)));
+    if (result == nullptr || subKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    stub::FillJunk(*result);
+    if (disposition != nullptr) {
+        stub::FillJunk(*disposition);
+    }
+    stub::Key* base = stub::KeyOf(key, nullptr);
+    if (base == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    const HKEY root = base->root;
+    const bool exists = stub::Registry().keys.count(stub::SubId(*base, subKey)) != 0;
+    if (!stub::AccessAllowed(root, desired) ||
+        (!exists && (stub::Denied(root) & stub::RegDenyWrite) != 0)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *result = stub::NewHandle(stub::CreatePath(*base, subKey), desired);
+    if (disposition != nullptr) {
+        *disposition = exists ? stub::RegOpenedExistingKey : stub::RegCreatedNewKey;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataSize)
+{
+    stub::Record("RegQueryValueExA",
+                 stub::KeyText(key) + " " + stub::Text(valueName) + " " +
+                     (reserved == nullptr ? "(null)" : "out") + " " +
+                     (type == nullptr ? "(null)" : "out") + " " +
+                     (data == nullptr ? "(null)" : "out") + " " +
+                     (dataSize == nullptr ? "(null)" : std::to_string(*dataSize)));
+    REGSAM access = 0;
+    stub::Key* found = stub::KeyOf(key, &access);
+    if (found == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((access & KEY_QUERY_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const DWORD capacity = dataSize != nullptr ? *dataSize : 0;
+    if (type != nullptr) {
+        stub::FillJunk(*type);
+    }
+    if (data != nullptr) {
+        std::memset(data, stub::JunkByte, capacity);
+    }
+    if (dataSize != nullptr) {
+        *dataSize = stub::Junk;
+    }
+    const stub::Value* value = stub::FindValue(*found, valueName);
+    if (value == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (type != nullptr) {
+        *type = value->type;
+    }
+    if (dataSize != nullptr) {
+        *dataSize = static_cast<DWORD>(value->data.size());
+    }
+    if (data != nullptr) {
+        if (value->data.size() > capacity) {
+            return ERROR_MORE_DATA;
+        }
+        std::copy(value->data.begin(), value->data.end(), data);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD dataSize)
+{
+    stub::Record("RegSetValueExA", stub::KeyText(key) + " " + stub::Text(valueName) + " " +
+                                       std::to_string(reserved) + " " + std::to_string(type) +
+                                       " " + stub::DataText(type, data, dataSize) + " " +
+                                       std::to_string(dataSize));
+    REGSAM access = 0;
+    stub::Key* found = stub::KeyOf(key, &access);
+    if (found == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((access & KEY_SET_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (data == nullptr && dataSize != 0) {
+        return stub::ErrorNoAccess;
+    }
+    LONG error = ERROR_SUCCESS;
+    if (stub::TakeScriptedFailure(valueName, error)) {
+        return error;
+    }
+    stub::StoreValue(*found, valueName, type,
+                     data == nullptr ? std::vector<BYTE>() : std::vector<BYTE>(data, data + dataSize));
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName)
+{
+    stub::Record("RegDeleteValueA", stub::KeyText(key) + " " + stub::Text(valueName));
+    REGSAM access = 0;
+    stub::Key* found = stub::KeyOf(key, &access);
+    if (found == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((access & KEY_SET_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    LONG error = ERROR_SUCCESS;
+    if (stub::TakeScriptedFailure(valueName, error)) {
+        return error;
+    }
+    const stub::Value* value = stub::FindValue(*found, valueName);
+    if (value == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    found->values.erase(found->values.begin() + (value - found->values.data()));
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY key)
+{
+    stub::Record("RegCloseKey", stub::KeyText(key));
+    if (stub::IsRoot(key)) {
+        return ERROR_SUCCESS;
+    }
+    return stub::Registry().open.erase(reinterpret_cast<std::uintptr_t>(key)) != 0
+               ? ERROR_SUCCESS
+               : ERROR_INVALID_HANDLE;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size)
+{
+    stub::Record("GetModuleFileNameA",
+                 stub::Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + std::to_string(size));
+    const stub::RegistryState& registry = stub::Registry();
+    if (fileName != nullptr) {
+        std::memset(fileName, stub::JunkByte, size);
+    }
+    if (registry.moduleError != 0 || module != nullptr) {
+        stub::SetError(registry.moduleError != 0 ? registry.moduleError : stub::ErrorModNotFound);
+        return 0;
+    }
+    if (size == 0 || fileName == nullptr) {
+        stub::SetError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    const std::string& path = registry.modulePath;
+    if (path.size() < size) {
+        std::memcpy(fileName, path.c_str(), path.size() + 1);
+        return static_cast<DWORD>(path.size());
+    }
+    // Since Vista a path that does not fit is cut and still terminated.
+    std::memcpy(fileName, path.data(), size - 1);
+    fileName[size - 1] = '\0';
+    stub::SetError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}

@@ -1,0 +1,482 @@
+#include "settings/settings.h"
+#include "stub.h"
+#include "stub_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char SettingsKey[] = "Software\\Quorin";
+const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char DefaultPath[] = "C:\\Program Files\\Quorin\\quorin.exe";
+
+struct Seed {
+    HKEY root;
+    const char* path;
+    const char* name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+Seed LoRes(DWORD type, const std::vector<BYTE>& data)
+{
+    return Seed{HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes", type, data};
+}
+
+Seed NonStd(DWORD type, const std::vector<BYTE>& data)
+{
+    return Seed{HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio", type, data};
+}
+
+Seed RunValue(DWORD type, const std::vector<BYTE>& data)
+{
+    return Seed{HKEY_LOCAL_MACHINE, RunKey, "Quorin", type, data};
+}
+
+void Plant(const std::vector<Seed>& seeds)
+{
+    for (const Seed& seed : seeds) {
+        if (seed.name == nullptr) {
+            stub::SeedRegistryKey(seed.root, seed.path);
+        } else {
+            stub::SeedRegistryValue(seed.root, seed.path, seed.name, seed.type, seed.data);
+        }
+    }
+}
+
+std::string Describe(const SettingsRecord& settings)
+{
+    return "{minWidth " + std::to_string(settings.minWidth) + ", showNonStdRatio " +
+           std::to_string(settings.showNonStdRatio) + ", autostart " +
+           std::to_string(settings.autostart) + "}";
+}
+
+std::vector<std::string> CallLines()
+{
+    std::vector<std::string> lines;
+    for (const stub::Call& call : stub::Calls()) {
+        lines.push_back(call.name + " " + call.args);
+    }
+    return lines;
+}
+
+std::string Quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        stub::Reset();
+        Settings = SettingsRecord{640, false, false};
+    }
+};
+
+} // namespace
+
+TEST_F(SettingsStore, LoadCases)
+{
+    const std::string otherProgram = "C:\\Tools\\other.exe";
+    struct {
+        const char* what;
+        std::vector<Seed> seeds;
+        int denyUser;
+        int denyMachine;
+        std::uint32_t minWidth;
+        bool showNonStdRatio;
+        bool autostart;
+    } const cases[] = {
+        {"nothing stored", {}, 0, 0, 640, false, false},
+        {"empty keys",
+         {Seed{HKEY_CURRENT_USER, SettingsKey, nullptr, REG_NONE, {}},
+          Seed{HKEY_LOCAL_MACHINE, RunKey, nullptr, REG_NONE, {}}}, 0, 0, 640, false, false},
+        {"DisplayLoRes REG_DWORD 7", {LoRes(REG_DWORD, stub::RegistryDword(7))}, 0, 0, 0, false, false},
+        {"DisplayLoRes REG_DWORD 0", {LoRes(REG_DWORD, stub::RegistryDword(0))}, 0, 0, 640, false, false},
+        {"DisplayLoRes REG_DWORD 0xffffffff", {LoRes(REG_DWORD, stub::RegistryDword(0xffffffffu))}, 0, 0, 0, false, false},
+        {"DisplayLoRes REG_SZ", {LoRes(REG_SZ, stub::RegistryText("1"))}, 0, 0, 640, false, false},
+        {"DisplayLoRes 4-byte REG_BINARY", {LoRes(REG_BINARY, stub::RegistryDword(1))}, 0, 0, 640, false, false},
+        {"DisplayLoRes 8-byte REG_QWORD", {LoRes(REG_QWORD, stub::RegistryQword(1))}, 0, 0, 640, false, false},
+        {"DisplayLoRes 3-byte REG_DWORD", {LoRes(REG_DWORD, {1, 0, 0})}, 0, 0, 640, false, false},
+        {"DisplayLoRes 8-byte REG_DWORD", {LoRes(REG_DWORD, stub::RegistryQword(1))}, 0, 0, 640, false, false},
+        {"DisplayNonStdRatio 1 alone", {NonStd(REG_DWORD, stub::RegistryDword(1))}, 0, 0, 640, true, false},
+        {"DisplayNonStdRatio 0, DisplayLoRes 1",
+         {NonStd(REG_DWORD, stub::RegistryDword(0)), LoRes(REG_DWORD, stub::RegistryDword(1))}, 0, 0, 0, false, false},
+        {"DisplayNonStdRatio read after an oversized DisplayLoRes",
+         {LoRes(REG_QWORD, stub::RegistryQword(1)), NonStd(REG_DWORD, stub::RegistryDword(1))}, 0, 0, 640, true, false},
+        {"DisplayNonStdRatio REG_BINARY", {NonStd(REG_BINARY, stub::RegistryDword(1))}, 0, 0, 640, false, false},
+        {"Run value of this program", {RunValue(REG_SZ, stub::RegistryText(Quoted(DefaultPath)))}, 0, 0, 640, false, true},
+        {"Run value of another program", {RunValue(REG_SZ, stub::RegistryText(otherProgram))}, 0, 0, 640, false, true},
+        {"Run value empty", {RunValue(REG_SZ, stub::RegistryText(""))}, 0, 0, 640, false, true},
+        {"Run value REG_EXPAND_SZ", {RunValue(REG_EXPAND_SZ, stub::RegistryText(otherProgram))}, 0, 0, 640, false, false},
+        {"Run value REG_DWORD", {RunValue(REG_DWORD, stub::RegistryDword(1))}, 0, 0, 640, false, false},
+        {"Run value of 256 bytes", {RunValue(REG_SZ, stub::RegistryText(std::string(255, 'x')))}, 0, 0, 640, false, true},
+        {"Run value of 257 bytes", {RunValue(REG_SZ, stub::RegistryText(std::string(256, 'x')))}, 0, 0, 640, false, false},
+        {"all three",
+         {LoRes(REG_DWORD, stub::RegistryDword(1)), NonStd(REG_DWORD, stub::RegistryDword(1)),
+          RunValue(REG_SZ, stub::RegistryText(otherProgram))}, 0, 0, 0, true, true},
+        {"user part unreadable",
+         {LoRes(REG_DWORD, stub::RegistryDword(1)), NonStd(REG_DWORD, stub::RegistryDword(1)),
+          RunValue(REG_SZ, stub::RegistryText(otherProgram))}, stub::RegDenyRead, 0, 640, false, true},
+        {"machine part unreadable",
+         {LoRes(REG_DWORD, stub::RegistryDword(1)), RunValue(REG_SZ, stub::RegistryText(otherProgram))},
+         0, stub::RegDenyRead, 0, false, false},
+        {"machine part not writable",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram))}, 0, stub::RegDenyWrite, 640, false, true},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        stub::Reset();
+        Plant(c.seeds);
+        stub::DenyRegistryAccess(HKEY_CURRENT_USER, c.denyUser);
+        stub::DenyRegistryAccess(HKEY_LOCAL_MACHINE, c.denyMachine);
+        const std::vector<std::string> keysBefore = stub::RegistryKeys();
+        Settings = SettingsRecord{123, true, true};
+
+        LoadSettings();
+
+        EXPECT_EQ(c.minWidth, Settings.minWidth);
+        EXPECT_EQ(c.showNonStdRatio, Settings.showNonStdRatio);
+        EXPECT_EQ(c.autostart, Settings.autostart);
+        EXPECT_EQ(keysBefore, stub::RegistryKeys()) << "loading changed the keys";
+        EXPECT_EQ(0, stub::CountCalls("RegCreateKeyExA"));
+        EXPECT_EQ(0, stub::CountCalls("RegSetValueExA"));
+        EXPECT_EQ(0, stub::CountCalls("RegDeleteValueA"));
+        EXPECT_EQ(0, stub::OpenRegistryKeys()) << "keys left open";
+    }
+}
+
+TEST_F(SettingsStore, LoadCallsAndByteCounts)
+{
+    // The oversized first value makes the stand-in report 8 bytes back: the
+    // second query must start from 4 again.
+    Plant({LoRes(REG_QWORD, stub::RegistryQword(1)), NonStd(REG_DWORD, stub::RegistryDword(1)),
+           RunValue(REG_SZ, stub::RegistryText("x"))});
+
+    LoadSettings();
+
+    const std::string settingsKey = "HKEY_CURRENT_USER\\Software\\Quorin";
+    const std::string runKey = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::vector<std::string> expected = {
+        "RegOpenKeyExA HKEY_CURRENT_USER \"Software\\Quorin\" 0 0x20019",
+        "RegQueryValueExA " + settingsKey + " \"DisplayLoRes\" (null) out out 4",
+        "RegQueryValueExA " + settingsKey + " \"DisplayNonStdRatio\" (null) out out 4",
+        "RegCloseKey " + settingsKey,
+        "RegOpenKeyExA HKEY_LOCAL_MACHINE \"Software\\Microsoft\\Windows\\CurrentVersion\\Run\" 0 0x20019",
+        "RegQueryValueExA " + runKey + " \"Quorin\" (null) out out 256",
+        "RegCloseKey " + runKey,
+    };
+    EXPECT_EQ(expected, CallLines());
+}
+
+TEST_F(SettingsStore, SaveThenLoadRoundTrip)
+{
+    for (int bits = 0; bits < 8; ++bits) {
+        const SettingsRecord wanted = {(bits & 1) != 0 ? 0u : 640u, (bits & 2) != 0, (bits & 4) != 0};
+        SCOPED_TRACE("case " + std::to_string(bits) + ": " + Describe(wanted));
+        stub::Reset();
+        Settings = wanted;
+
+        EXPECT_TRUE(SaveSettings(true));
+        EXPECT_EQ(Describe(wanted), Describe(Settings)) << "saving changed a field";
+
+        const stub::RegistryValue lowRes =
+            stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes");
+        const stub::RegistryValue nonStd =
+            stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio");
+        const stub::RegistryValue run = stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin");
+        EXPECT_TRUE(lowRes.found && lowRes.type == REG_DWORD);
+        EXPECT_EQ(stub::RegistryDword(wanted.minWidth == 0 ? 1 : 0), lowRes.data);
+        EXPECT_TRUE(nonStd.found && nonStd.type == REG_DWORD);
+        EXPECT_EQ(stub::RegistryDword(wanted.showNonStdRatio ? 1 : 0), nonStd.data);
+        EXPECT_EQ(wanted.autostart, run.found);
+        EXPECT_EQ(0, stub::OpenRegistryKeys()) << "keys left open by saving";
+
+        Settings = SettingsRecord{123, !wanted.showNonStdRatio, !wanted.autostart};
+        LoadSettings();
+        EXPECT_EQ(Describe(wanted), Describe(Settings)) << "loaded back";
+        EXPECT_EQ(0, stub::OpenRegistryKeys()) << "keys left open by loading";
+    }
+}
+
+TEST_F(SettingsStore, SaveWithoutDisplayValues)
+{
+    // Filters that differ from what is stored stay unsaved.
+    Plant({LoRes(REG_DWORD, stub::RegistryDword(0)), NonStd(REG_DWORD, stub::RegistryDword(0))});
+    Settings = SettingsRecord{0, true, false};
+
+    EXPECT_TRUE(SaveSettings(false));
+
+    EXPECT_EQ(stub::RegistryDword(0),
+              stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").data);
+    EXPECT_EQ(stub::RegistryDword(0),
+              stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio").data);
+    EXPECT_EQ(0, stub::CountCalls("RegSetValueExA"));
+    EXPECT_EQ(0, stub::OpenRegistryKeys());
+
+    // Where the key was missing, an empty one stays behind.
+    stub::Reset();
+    Settings = SettingsRecord{0, true, true};
+
+    EXPECT_TRUE(SaveSettings(false));
+
+    EXPECT_TRUE(stub::RegistryKeyExists(HKEY_CURRENT_USER, SettingsKey));
+    EXPECT_EQ(std::vector<std::string>(), stub::RegistryValueNames(HKEY_CURRENT_USER, SettingsKey));
+    EXPECT_EQ(std::vector<std::string>{"Quorin"}, stub::RegistryValueNames(HKEY_LOCAL_MACHINE, RunKey));
+    EXPECT_EQ(0, stub::OpenRegistryKeys());
+}
+
+TEST_F(SettingsStore, SaveCalls)
+{
+    stub::SeedModulePath("C:\\Q\\quorin.exe");
+    Settings = SettingsRecord{0, true, true};
+
+    EXPECT_TRUE(SaveSettings(true));
+
+    const std::string settingsKey = "HKEY_CURRENT_USER\\Software\\Quorin";
+    const std::string runKey = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::string createRun =
+        "RegCreateKeyExA HKEY_LOCAL_MACHINE \"Software\\Microsoft\\Windows\\CurrentVersion\\Run\" 0 \"\" 0 "
+        "0xf003f 0x0";
+    const std::vector<std::string> written = {
+        "RegCreateKeyExA HKEY_CURRENT_USER \"Software\\Quorin\" 0 \"\" 0 0x20006 0x0",
+        "RegSetValueExA " + settingsKey + " \"DisplayNonStdRatio\" 0 4 {01 00 00 00} 4",
+        "RegSetValueExA " + settingsKey + " \"DisplayLoRes\" 0 4 {01 00 00 00} 4",
+        "RegCloseKey " + settingsKey,
+        createRun,
+        "GetModuleFileNameA 0x0 259",
+        "RegSetValueExA " + runKey + " \"Quorin\" 0 1 \"\"C:\\Q\\quorin.exe\"\" 18",
+        "RegCloseKey " + runKey,
+    };
+    EXPECT_EQ(written, CallLines());
+
+    stub::Reset();
+    Settings = SettingsRecord{640, false, false};
+
+    EXPECT_TRUE(SaveSettings(false));
+
+    const std::vector<std::string> removed = {
+        "RegCreateKeyExA HKEY_CURRENT_USER \"Software\\Quorin\" 0 \"\" 0 0x20006 0x0",
+        "RegCloseKey " + settingsKey,
+        createRun,
+        "RegDeleteValueA " + runKey + " \"Quorin\"",
+        "RegCloseKey " + runKey,
+    };
+    EXPECT_EQ(removed, CallLines());
+}
+
+TEST_F(SettingsStore, RunValueFromModulePath)
+{
+    const std::string old = Quoted("D:\\old\\quorin.exe");
+    struct {
+        const char* what;
+        std::string path;
+        DWORD failure;
+        bool written;
+    } const cases[] = {
+        {"path with blanks", DefaultPath, 0, true},
+        {"path without blanks", "C:\\quorin.exe", 0, true},
+        {"258 characters, the longest that fits", "C:\\" + std::string(255, 'a'), 0, true},
+        {"259 characters, cut", "C:\\" + std::string(256, 'a'), 0, false},
+        {"400 characters, cut", "C:\\" + std::string(397, 'a'), 0, false},
+        {"GetModuleFileNameA fails", DefaultPath, ERROR_ACCESS_DENIED, false},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        stub::Reset();
+        Plant({RunValue(REG_SZ, stub::RegistryText(old))});
+        stub::SeedModulePath(c.path);
+        if (c.failure != 0) {
+            stub::FailModulePath(c.failure);
+        }
+        Settings = SettingsRecord{640, false, true};
+
+        EXPECT_EQ(c.written, SaveSettings(false));
+
+        const stub::RegistryValue run = stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin");
+        EXPECT_TRUE(run.found);
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), run.type);
+        const std::string want = c.written ? Quoted(c.path) : old;
+        EXPECT_EQ(stub::RegistryText(want), run.data) << "want " << want;
+        EXPECT_EQ(c.written ? 1 : 0, stub::CountCalls("RegSetValueExA"));
+        EXPECT_TRUE(Settings.autostart) << "saving changed a field";
+        EXPECT_EQ(0, stub::OpenRegistryKeys());
+    }
+}
+
+TEST_F(SettingsStore, MachinePartNotWritable)
+{
+    const std::vector<BYTE> other = stub::RegistryText("C:\\Tools\\other.exe");
+    for (int autostart = 0; autostart < 2; ++autostart) {
+        SCOPED_TRACE("case autostart " + std::to_string(autostart));
+        stub::Reset();
+        // With autostart set nothing is there to agree; with it clear the
+        // entry that should go stays.
+        if (autostart == 0) {
+            Plant({RunValue(REG_SZ, other)});
+        } else {
+            stub::SeedRegistryKey(HKEY_LOCAL_MACHINE, RunKey);
+        }
+        stub::DenyRegistryAccess(HKEY_LOCAL_MACHINE, stub::RegDenyWrite);
+        Settings = SettingsRecord{0, true, autostart != 0};
+
+        EXPECT_FALSE(SaveSettings(true));
+
+        EXPECT_EQ(stub::RegistryDword(1),
+                  stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").data);
+        EXPECT_EQ(stub::RegistryDword(1),
+                  stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio").data);
+        const stub::RegistryValue run = stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin");
+        EXPECT_EQ(autostart == 0, run.found);
+        if (run.found) {
+            EXPECT_EQ(other, run.data);
+        }
+        EXPECT_EQ(autostart != 0, Settings.autostart) << "saving changed a field";
+        EXPECT_EQ(0, stub::OpenRegistryKeys());
+    }
+}
+
+TEST_F(SettingsStore, UserPartNotWritable)
+{
+    stub::DenyRegistryAccess(HKEY_CURRENT_USER, stub::RegDenyWrite);
+    Settings = SettingsRecord{0, true, true};
+
+    EXPECT_TRUE(SaveSettings(true));
+
+    EXPECT_FALSE(stub::RegistryKeyExists(HKEY_CURRENT_USER, SettingsKey));
+    EXPECT_EQ(stub::RegistryText(Quoted(DefaultPath)),
+              stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin").data);
+    EXPECT_EQ(1, stub::CountCalls("RegCloseKey")) << "only the Run key was opened";
+    EXPECT_EQ(0, stub::OpenRegistryKeys());
+}
+
+TEST_F(SettingsStore, FailedWriteDoesNotStopTheNext)
+{
+    const std::vector<BYTE> old = stub::RegistryText("C:\\old.exe");
+    struct {
+        const char* failing;
+        bool autostart;
+        bool nonStdWritten;
+        bool lowResWritten;
+        bool agrees;
+    } const cases[] = {
+        {"DisplayNonStdRatio", true, false, true, true},
+        {"DisplayLoRes", true, true, false, true},
+        {"Quorin", true, true, true, false},
+        {"Quorin", false, true, true, false},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.failing + " fails, autostart " +
+                     std::to_string(c.autostart));
+        stub::Reset();
+        Plant({RunValue(REG_SZ, old)});
+        stub::FailNextRegistryWrite(c.failing, ERROR_ACCESS_DENIED);
+        Settings = SettingsRecord{0, true, c.autostart};
+
+        EXPECT_EQ(c.agrees, SaveSettings(true));
+
+        EXPECT_EQ(c.nonStdWritten,
+                  stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio").found);
+        EXPECT_EQ(c.lowResWritten,
+                  stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").found);
+        const stub::RegistryValue run = stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin");
+        const bool runChanged = !run.found || run.data != old;
+        EXPECT_EQ(c.agrees, runChanged);
+        EXPECT_EQ(0, stub::OpenRegistryKeys());
+    }
+}
+
+TEST_F(SettingsStore, AutostartRemoval)
+{
+    struct {
+        const char* what;
+        bool present;
+    } const cases[] = {
+        {"entry present", true},
+        {"entry missing", false},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        stub::Reset();
+        stub::SeedRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Other", REG_SZ, stub::RegistryText("x"));
+        if (c.present) {
+            Plant({RunValue(REG_SZ, stub::RegistryText(Quoted(DefaultPath)))});
+        }
+        const std::vector<std::string> keysBefore = stub::RegistryKeys();
+
+        EXPECT_TRUE(SaveSettings(false));
+
+        EXPECT_EQ(std::vector<std::string>{"Other"}, stub::RegistryValueNames(HKEY_LOCAL_MACHINE, RunKey));
+        // The settings key is the only key saving may add.
+        std::vector<std::string> keysAfter = keysBefore;
+        keysAfter.push_back("HKEY_CURRENT_USER\\Software");
+        keysAfter.push_back("HKEY_CURRENT_USER\\Software\\Quorin");
+        std::sort(keysAfter.begin(), keysAfter.end());
+        EXPECT_EQ(keysAfter, stub::RegistryKeys());
+        EXPECT_EQ(0, stub::CountCalls("GetModuleFileNameA"));
+        EXPECT_EQ(0, stub::OpenRegistryKeys());
+    }
+}
+
+// The settings tests rely on these traits of the platform; they hold on
+// Windows and under Wine alike.
+TEST_F(SettingsStore, StandInBehavesLikeWindows)
+{
+    stub::SeedRegistryValue(HKEY_CURRENT_USER, "Software\\Quorin", "Big", REG_BINARY,
+                            std::vector<BYTE>(10, 7));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\quorin", 0, KEY_READ, &key))
+        << "key names ignore case";
+
+    BYTE data[4] = {1, 2, 3, 4};
+    DWORD type = 0;
+    DWORD size = sizeof data;
+    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "big", nullptr, &type, data, &size));
+    EXPECT_EQ(10u, size) << "the size needed";
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    EXPECT_NE(7, data[0]) << "data written although it did not fit";
+    size = sizeof data;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "Missing", nullptr, &type, data, &size));
+
+    const DWORD one = 1;
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegSetValueExA(key, "Big", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one))
+        << "a key opened for reading takes no writes";
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(key, "Big"));
+    EXPECT_EQ(1, stub::OpenRegistryKeys());
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\None", 0, KEY_READ, &key));
+
+    stub::DenyRegistryAccess(HKEY_LOCAL_MACHINE, stub::RegDenyWrite);
+    char emptyClass[] = "";
+    DWORD disposition = 0;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\New", 0, emptyClass, 0,
+                                                   KEY_READ, nullptr, &key, &disposition))
+        << "creating needs the right to write";
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\A\\B", 0, emptyClass, 0,
+                                             KEY_WRITE, nullptr, &key, &disposition));
+    EXPECT_EQ(stub::RegCreatedNewKey, disposition);
+    EXPECT_TRUE(stub::RegistryKeyExists(HKEY_CURRENT_USER, "Software\\A"));
+    RegCloseKey(key);
+    EXPECT_EQ(0, stub::OpenRegistryKeys());
+
+    char path[8];
+    stub::SeedModulePath("C:\\quorin.exe");
+    EXPECT_EQ(sizeof path, GetModuleFileNameA(nullptr, path, sizeof path)) << "a cut path fills the buffer";
+    EXPECT_STREQ("C:\\quor", path);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    stub::SeedModulePath("C:\\abcd");
+    EXPECT_EQ(7u, GetModuleFileNameA(nullptr, path, sizeof path)) << "the longest path that fits";
+    EXPECT_STREQ("C:\\abcd", path);
+}

@@ -1,0 +1,799 @@
+#include "app/app.h"
+#include "display/modelist.h"
+#include "settings/settings.h"
+#include "stub.h"
+#include "stub_registry.h"
+#include "stub_window.h"
+#include "tray/menu.h"
+#include "tray/tray.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// As the stand-in writes numbers and handles into its call log.
+std::string Hex(std::uintptr_t value)
+{
+    char text[32];
+    (void)std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+HINSTANCE const Instance = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(0x400000));
+const char SettingsKey[] = "Software\\Quorin";
+const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Listed by default: 640x480, 800x600 and 1024x768 at 32 bits, in that order.
+const std::vector<stub::Mode> DisplayModes = {
+    {640, 480, 32, 60},   {800, 600, 32, 75},  {1024, 768, 32, 85},
+    {1280, 1024, 32, 60}, {320, 240, 32, 60},  {1024, 768, 16, 60},
+};
+
+HWND Tray()
+{
+    return stub::FindWindowOfClass("Quorin Tray");
+}
+
+void Then(const std::function<void()>& action)
+{
+    stub::WhenIdle(action);
+}
+
+void PostToTray(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    ASSERT_TRUE(stub::Post(Tray(), message, wParam, lParam)) << "no live tray window";
+}
+
+int RunResident()
+{
+    char none[] = "";
+    return WinMain(Instance, nullptr, none, 0);
+}
+
+std::string Handle(const void* handle)
+{
+    return Hex(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+std::string Messages(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return Handle(window) + " " + std::to_string(message) + " " + Hex(wParam) + " " +
+           Hex(static_cast<std::uintptr_t>(lParam));
+}
+
+int CountSince(std::size_t mark, const std::string& name, const std::string& args)
+{
+    int count = 0;
+    for (std::size_t i = mark; i < stub::Calls().size(); ++i) {
+        count += stub::Calls()[i].name == name && stub::Calls()[i].args == args ? 1 : 0;
+    }
+    return count;
+}
+
+// RebuildModeList, and only it, enumerates from index 0 when every listed
+// mode has its rate.
+int RebuildsSince(std::size_t mark)
+{
+    return CountSince(mark, "EnumDisplaySettingsA", "(null) 0");
+}
+
+std::size_t FirstCall(const std::string& name, std::size_t from = 0)
+{
+    for (std::size_t i = from; i < stub::Calls().size(); ++i) {
+        if (stub::Calls()[i].name == name) {
+            return i;
+        }
+    }
+    return stub::Calls().size();
+}
+
+std::string Describe(const DisplayMode& mode)
+{
+    return std::to_string(mode.width) + "x" + std::to_string(mode.height) + "x" +
+           std::to_string(mode.bitsPerPixel) + "@" + std::to_string(mode.frequency);
+}
+
+std::string Describe(const std::vector<DisplayMode>& list)
+{
+    std::string text;
+    for (const DisplayMode& mode : list) {
+        text += Describe(mode) + " ";
+    }
+    return text;
+}
+
+std::string Describe(const SettingsRecord& settings)
+{
+    return "{" + std::to_string(settings.minWidth) + ", " +
+           std::to_string(settings.showNonStdRatio) + ", " + std::to_string(settings.autostart) +
+           "}";
+}
+
+const stub::MenuItem* FindItem(const stub::Menu& menu, UINT_PTR id)
+{
+    for (const stub::MenuItem& item : menu.items) {
+        if ((item.flags & MF_POPUP) != 0) {
+            const stub::MenuItem* inner = FindItem(item.submenu[0], id);
+            if (inner != nullptr) {
+                return inner;
+            }
+        } else if ((item.flags & MF_SEPARATOR) == 0 && item.id == id) {
+            return &item;
+        }
+    }
+    return nullptr;
+}
+
+void Fresh(bool iconFile = true)
+{
+    stub::Reset();
+    Settings = SettingsRecord{640, false, false};
+    ModeList.clear();
+    std::memset(&TrayIconData, 0, sizeof TrayIconData);
+    InstanceMutex = nullptr;
+    stub::SeedModes(DisplayModes);
+    stub::SeedCurrentMode(stub::Mode{1024, 768, 32, 60});
+    if (iconFile) {
+        stub::SeedIconFile("Quorin.ico", 1);
+    }
+}
+
+class TrayWindow : public ::testing::Test {
+protected:
+    void SetUp() override { Fresh(); }
+};
+
+TEST_F(TrayWindow, CreationRegistersTheClassAndMakesTheWindowAndTheIcon)
+{
+    std::vector<DisplayMode> listed;
+    Then([&] {
+        listed = ModeList;
+        PostToTray(WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(0, RunResident());
+
+    ASSERT_EQ(1u, stub::WindowClasses().size());
+    const WNDCLASSEXA& c = stub::WindowClasses()[0].members;
+    EXPECT_EQ(sizeof(WNDCLASSEXA), c.cbSize);
+    EXPECT_EQ(3u, c.style);
+    EXPECT_EQ(&TrayWindowProc, c.lpfnWndProc);
+    EXPECT_EQ(0, c.cbClsExtra);
+    EXPECT_EQ(0, c.cbWndExtra);
+    EXPECT_EQ(Instance, c.hInstance);
+    EXPECT_EQ(stub::ApplicationIcon(), c.hIcon);
+    EXPECT_EQ(stub::ArrowCursor(), c.hCursor);
+    EXPECT_EQ(stub::StockObject(WHITE_BRUSH), static_cast<HGDIOBJ>(c.hbrBackground));
+    EXPECT_EQ(nullptr, c.lpszMenuName);
+    EXPECT_EQ("Quorin Tray", stub::WindowClasses()[0].className);
+    EXPECT_EQ(stub::ApplicationIcon(), c.hIconSm);
+
+    const std::vector<stub::Window> windows = stub::Windows();
+    ASSERT_EQ(1u, windows.size());
+    const stub::Window& w = windows[0];
+    EXPECT_EQ(0u, w.exStyle);
+    EXPECT_EQ("Quorin Tray", w.className);
+    EXPECT_FALSE(w.named);
+    EXPECT_EQ(static_cast<DWORD>(WS_OVERLAPPEDWINDOW), w.style);
+    EXPECT_EQ(0, w.x);
+    EXPECT_EQ(0, w.y);
+    EXPECT_EQ(0, w.width);
+    EXPECT_EQ(0, w.height);
+    EXPECT_EQ(nullptr, w.parent);
+    EXPECT_EQ(nullptr, w.menu);
+    EXPECT_EQ(Instance, w.instance);
+    EXPECT_EQ(nullptr, w.param);
+
+    EXPECT_EQ("640x480x32@60 800x600x32@75 1024x768x32@85 ", Describe(listed));
+    // The list is built before anything else that WM_CREATE does.
+    const std::size_t create = FirstCall("CreateWindowExA");
+    ASSERT_LT(create + 1, stub::Calls().size());
+    EXPECT_EQ("CreateDCA", stub::Calls()[create + 1].name);
+    EXPECT_LT(FirstCall("EnumDisplaySettingsA", create), FirstCall("ExtractIconExA", create));
+
+    const std::size_t extract = FirstCall("ExtractIconExA");
+    ASSERT_LT(extract, stub::Calls().size());
+    EXPECT_EQ("\"Quorin.ico\" 0 0x0 " + Handle(&TrayIconData.hIcon) + " 1",
+              stub::Calls()[extract].args);
+
+    ASSERT_EQ(2u, stub::NotifyCalls().size());
+    const stub::NotifyCall& add = stub::NotifyCalls()[0];
+    EXPECT_EQ(static_cast<DWORD>(NIM_ADD), add.message);
+    EXPECT_EQ(NOTIFYICONDATAA_V1_SIZE, add.data.cbSize);
+    EXPECT_EQ(w.handle, add.data.hWnd);
+    EXPECT_EQ(1u, add.data.uID);
+    EXPECT_EQ(7u, add.data.uFlags);
+    EXPECT_EQ(1124u, add.data.uCallbackMessage);
+    EXPECT_STREQ("Quorin Tray", add.data.szTip);
+    EXPECT_TRUE(add.liveImage) << "the image was destroyed before the shell took it";
+    EXPECT_EQ(TRUE, add.result);
+
+    // Freed right after the add; the shell keeps its own copy.
+    const std::size_t added = FirstCall("Shell_NotifyIconA");
+    ASSERT_LT(added + 1, stub::Calls().size());
+    EXPECT_EQ("DestroyIcon", stub::Calls()[added + 1].name);
+    EXPECT_EQ(Handle(add.data.hIcon), stub::Calls()[added + 1].args);
+    EXPECT_TRUE(stub::LiveIcons().empty());
+}
+
+TEST_F(TrayWindow, AMissingOrEmptyIconFileStillAddsTheIcon)
+{
+    struct Case {
+        const char* what;
+        bool seeded;
+        UINT icons;
+    };
+    const std::vector<Case> cases = {{"no file", false, 0}, {"file without an icon", true, 0}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].what);
+        Fresh(false);
+        if (cases[i].seeded) {
+            stub::SeedIconFile("Quorin.ico", cases[i].icons);
+        }
+        std::vector<stub::TrayIcon> shown;
+        Then([&] {
+            shown = stub::TrayIcons();
+            PostToTray(WM_CLOSE, 0, 0);
+        });
+        EXPECT_EQ(0, RunResident());
+        ASSERT_EQ(1u, shown.size());
+        EXPECT_EQ(nullptr, shown[0].data.hIcon);
+        EXPECT_FALSE(shown[0].hasImage);
+        EXPECT_STREQ("Quorin Tray", shown[0].data.szTip);
+        ASSERT_FALSE(stub::NotifyCalls().empty());
+        EXPECT_EQ(TRUE, stub::NotifyCalls()[0].result);
+    }
+}
+
+TEST_F(TrayWindow, ExitOrAnOutsideCloseRemovesTheIconAndReleasesTheMutex)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> close;
+    };
+    const std::vector<Case> cases = {
+        {"Exit command", [] { PostToTray(WM_COMMAND, CMD_EXIT, 0); }},
+        {"WM_CLOSE from outside", [] { PostToTray(WM_CLOSE, 0, 0); }},
+        {"Exit chosen in the menu",
+         [] {
+             stub::ScriptMenuChoices({CMD_EXIT});
+             ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN));
+         }},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].what);
+        Fresh();
+        std::size_t iconsBefore = 0;
+        bool ownedBefore = false;
+        Then([&] {
+            iconsBefore = stub::TrayIcons().size();
+            ownedBefore = stub::CreatedMutexes().at(0).owned;
+            cases[i].close();
+        });
+        EXPECT_EQ(0, RunResident());
+        EXPECT_EQ(1u, iconsBefore);
+        EXPECT_TRUE(ownedBefore);
+
+        EXPECT_TRUE(stub::TrayIcons().empty());
+        ASSERT_EQ(1u, stub::CreatedMutexes().size());
+        EXPECT_FALSE(stub::CreatedMutexes()[0].owned);
+        EXPECT_EQ(1, stub::CreatedMutexes()[0].releases);
+        EXPECT_FALSE(stub::Windows().at(0).alive);
+        ASSERT_EQ(2u, stub::NotifyCalls().size());
+        const stub::NotifyCall& removed = stub::NotifyCalls()[1];
+        EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), removed.message);
+        EXPECT_EQ(TRUE, removed.result);
+        EXPECT_EQ(1, stub::CountCalls("PostQuitMessage"));
+        EXPECT_EQ(0u, stub::IdleActionsLeft());
+        const std::size_t release = FirstCall("ReleaseMutex");
+        const std::size_t remove = FirstCall("Shell_NotifyIconA", FirstCall("GetMessageA"));
+        const std::size_t quit = FirstCall("PostQuitMessage");
+        EXPECT_LT(release, remove);
+        EXPECT_LT(remove, quit);
+        EXPECT_LT(quit, stub::Calls().size());
+    }
+}
+
+TEST_F(TrayWindow, ExitSendsCloseWithBothParametersZero)
+{
+    Then([] { PostToTray(WM_COMMAND, CMD_EXIT, 0); });
+    EXPECT_EQ(0, RunResident());
+    const std::size_t send = FirstCall("SendMessageA");
+    ASSERT_LT(send, stub::Calls().size());
+    EXPECT_EQ(Messages(stub::Windows().at(0).handle, WM_CLOSE, 0, 0), stub::Calls()[send].args);
+    EXPECT_EQ(1, stub::CountCalls("SendMessageA"));
+}
+
+TEST_F(TrayWindow, WithoutAMutexTheReleaseIsSkipped)
+{
+    stub::FailNextMutexCreate(ERROR_ACCESS_DENIED);
+    Then([] { PostToTray(WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, RunResident());
+    EXPECT_EQ(nullptr, InstanceMutex);
+    EXPECT_EQ(0, stub::CountCalls("ReleaseMutex"));
+    EXPECT_TRUE(stub::TrayIcons().empty());
+}
+
+TEST_F(TrayWindow, ASecondResidentStartEndsWithOneAndNoWindow)
+{
+    stub::SeedExistingMutex("Quorin");
+    EXPECT_EQ(1, RunResident());
+    EXPECT_TRUE(stub::WindowClasses().empty());
+    EXPECT_TRUE(stub::Windows().empty());
+    EXPECT_TRUE(stub::NotifyCalls().empty());
+    EXPECT_TRUE(stub::MessageBoxes().empty());
+    EXPECT_EQ(0, stub::CountCalls("RegOpenKeyExA")) << "settings were read";
+    EXPECT_EQ(0, stub::CountCalls("ReleaseMutex"));
+}
+
+TEST_F(TrayWindow, ResidentStartTakesTheMutexThenLoadsSettingsThenRegistersTheClass)
+{
+    Then([] { PostToTray(WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, RunResident());
+    const std::size_t mutex = FirstCall("CreateMutexA");
+    ASSERT_LT(mutex + 1, stub::Calls().size());
+    EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[mutex].args);
+    EXPECT_EQ("GetLastError", stub::Calls()[mutex + 1].name);
+    EXPECT_LT(mutex, FirstCall("RegOpenKeyExA"));
+    EXPECT_LT(FirstCall("RegOpenKeyExA"), FirstCall("RegisterClassExA"));
+    EXPECT_LT(FirstCall("RegisterClassExA"), FirstCall("CreateWindowExA"));
+    EXPECT_LT(FirstCall("CreateWindowExA"), FirstCall("GetMessageA"));
+}
+
+TEST_F(TrayWindow, CommandDispatch)
+{
+    struct Case {
+        const char* what;
+        WPARAM wParam;
+        LPARAM lParam;
+        bool emptyList;
+        SettingsRecord after;
+        int rebuilds;
+        int saves;
+        bool displayValuesSaved;
+        int applied; // index of the entry applied, -1 for none
+        bool closes;
+        std::size_t listSize;
+    };
+    const SettingsRecord unchanged = {640, false, false};
+    const std::vector<Case> cases = {
+        {"0", 0, 0, false, unchanged, 0, 0, false, -1, false, 3},
+        {"Exit", CMD_EXIT, 0, false, unchanged, 0, 0, false, -1, true, 3},
+        {"Autostart", CMD_AUTOSTART, 0, false, {640, false, true}, 0, 1, false, -1, false, 3},
+        {"not 4/3", CMD_NONSTD_RATIO, 0, false, {640, true, false}, 1, 0, false, -1, false, 4},
+        {"low res", CMD_LOW_RES, 0, false, {0, false, false}, 1, 0, false, -1, false, 4},
+        {"Save", CMD_SAVE, 0, false, unchanged, 0, 1, true, -1, false, 3},
+        {"first mode", 6, 0, false, unchanged, 0, 0, false, 0, false, 3},
+        {"last mode (n + 5)", 8, 0, false, unchanged, 0, 0, false, 2, false, 3},
+        {"n + 6", 9, 0, false, unchanged, 0, 0, false, -1, false, 3},
+        {"0xFFFF", 0xFFFF, 0, false, unchanged, 0, 0, false, -1, false, 3},
+        {"low res, high bits set", MAKEWPARAM(CMD_LOW_RES, 1), 0, false, {0, false, false},
+         1, 0, false, -1, false, 4},
+        {"second mode, high bits set", MAKEWPARAM(7, 0xFFFF), 0, false, unchanged, 0, 0,
+         false, 1, false, 3},
+        {"0 in the low bits, high bits set", MAKEWPARAM(0, CMD_SAVE), 0, false, unchanged, 0,
+         0, false, -1, false, 3},
+        {"not 4/3, lParam set", CMD_NONSTD_RATIO, 0x12345, false, {640, true, false}, 1, 0,
+         false, -1, false, 4},
+        {"6, empty list", 6, 0, true, unchanged, 0, 0, false, -1, false, 0},
+        {"7, empty list", 7, 0, true, unchanged, 0, 0, false, -1, false, 0},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        Fresh();
+        if (c.emptyList) {
+            stub::SeedModes({});
+        }
+        std::vector<DisplayMode> listed;
+        std::size_t mark = 0;
+        LRESULT result = -7;
+        Then([&] {
+            listed = ModeList;
+            mark = stub::Calls().size();
+            result = TrayWindowProc(Tray(), WM_COMMAND, c.wParam, c.lParam);
+        });
+        Then([] { PostToTray(WM_CLOSE, 0, 0); });
+        EXPECT_EQ(0, RunResident());
+
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(Describe(c.after), Describe(Settings));
+        EXPECT_EQ(c.rebuilds, RebuildsSince(mark));
+        EXPECT_EQ(c.listSize, ModeList.size()) << Describe(ModeList);
+        EXPECT_EQ(2 * c.saves, stub::CountCalls("RegCreateKeyExA"));
+        EXPECT_EQ(c.displayValuesSaved,
+                  stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").found);
+        EXPECT_EQ(c.after.autostart,
+                  stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin").found);
+        if (c.applied < 0) {
+            EXPECT_TRUE(stub::ModeChanges().empty());
+        } else {
+            ASSERT_EQ(1u, stub::ModeChanges().size());
+            const DEVMODEA& applied = stub::ModeChanges()[0].devmode;
+            EXPECT_EQ(Describe(listed.at(static_cast<std::size_t>(c.applied))),
+                      Describe(DisplayMode{applied.dmPelsWidth, applied.dmPelsHeight,
+                                           applied.dmDisplayFrequency, applied.dmBitsPerPel}));
+            EXPECT_EQ(Describe(listed), Describe(ModeList)) << "a mode command changed the list";
+        }
+        EXPECT_EQ(c.closes ? 1u : 0u, stub::IdleActionsLeft()) << "closed by the command";
+        EXPECT_TRUE(stub::TrayIcons().empty());
+    }
+}
+
+TEST_F(TrayWindow, FiltersRebuildAtOnceButReachTheRegistryOnlyBySave)
+{
+    stub::SeedRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes", REG_DWORD,
+                            stub::RegistryDword(0));
+    stub::SeedRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio", REG_DWORD,
+                            stub::RegistryDword(0));
+    std::string afterToggles;
+    std::string afterBack;
+    int rebuilds = 0;
+    int registryCallsBeforeSave = -1;
+    Then([&] {
+        const std::size_t mark = stub::Calls().size();
+        PostToTray(WM_COMMAND, CMD_NONSTD_RATIO, 0);
+        PostToTray(WM_COMMAND, CMD_LOW_RES, 0);
+        Then([&, mark] {
+            afterToggles = Describe(ModeList);
+            PostToTray(WM_COMMAND, CMD_NONSTD_RATIO, 0);
+            PostToTray(WM_COMMAND, CMD_NONSTD_RATIO, 0);
+            Then([&, mark] {
+                afterBack = Describe(ModeList);
+                rebuilds = RebuildsSince(mark);
+                registryCallsBeforeSave = stub::CountCalls("RegCreateKeyExA") +
+                                          stub::CountCalls("RegSetValueExA") +
+                                          stub::CountCalls("RegDeleteValueA");
+                PostToTray(WM_COMMAND, CMD_SAVE, 0);
+                Then([] { PostToTray(WM_CLOSE, 0, 0); });
+            });
+        });
+    });
+    EXPECT_EQ(0, RunResident());
+
+    EXPECT_EQ("640x480x32@60 800x600x32@75 1024x768x32@85 1280x1024x32@60 320x240x32@60 ",
+              afterToggles);
+    EXPECT_EQ(afterToggles, afterBack) << "two toggles of one filter restore the list";
+    EXPECT_EQ(4, rebuilds);
+    EXPECT_EQ(0, registryCallsBeforeSave);
+    const stub::RegistryValue lowRes =
+        stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes");
+    const stub::RegistryValue nonStd =
+        stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio");
+    EXPECT_EQ(stub::RegistryDword(1), lowRes.data);
+    EXPECT_EQ(stub::RegistryDword(1), nonStd.data);
+}
+
+TEST_F(TrayWindow, AFilterToggledWithoutSaveLeavesTheRegistryAsItWas)
+{
+    stub::SeedRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes", REG_DWORD,
+                            stub::RegistryDword(0));
+    Then([] { PostToTray(WM_COMMAND, CMD_LOW_RES, 0); });
+    Then([] { PostToTray(WM_COMMAND, CMD_EXIT, 0); });
+    EXPECT_EQ(0, RunResident());
+    EXPECT_EQ(0u, Settings.minWidth);
+    EXPECT_EQ(stub::RegistryDword(0),
+              stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").data);
+    EXPECT_EQ(std::vector<std::string>{"DisplayLoRes"},
+              stub::RegistryValueNames(HKEY_CURRENT_USER, SettingsKey));
+    EXPECT_FALSE(stub::RegistryKeyExists(HKEY_LOCAL_MACHINE, RunKey));
+}
+
+TEST_F(TrayWindow, AutostartCheckMarkFollowsWhatTheRegistryHolds)
+{
+    struct Case {
+        const char* what;
+        bool runValue;
+        bool denied;
+        bool checked;
+    };
+    const std::vector<Case> cases = {
+        {"switch on", false, false, true},
+        {"switch off", true, false, false},
+        {"switch on, machine part denied", false, true, false},
+        {"switch off, machine part denied", true, true, true},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        Fresh();
+        if (c.runValue) {
+            stub::SeedRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin", REG_SZ,
+                                    stub::RegistryText("\"C:\\Quorin\\quorin.exe\""));
+        }
+        if (c.denied) {
+            stub::DenyRegistryAccess(HKEY_LOCAL_MACHINE, stub::RegDenyWrite);
+        }
+        bool loaded = !c.runValue;
+        Then([&] {
+            loaded = Settings.autostart;
+            stub::ScriptMenuChoices({CMD_AUTOSTART});
+            ASSERT_TRUE(stub::ClickTrayIcon(WM_RBUTTONDOWN));
+        });
+        Then([] { ASSERT_TRUE(stub::ClickTrayIcon(WM_RBUTTONDOWN)); });
+        Then([] { PostToTray(WM_CLOSE, 0, 0); });
+        EXPECT_EQ(0, RunResident());
+
+        EXPECT_EQ(c.runValue, loaded);
+        EXPECT_EQ(c.checked, Settings.autostart);
+        EXPECT_EQ(c.checked, stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin").found);
+        ASSERT_EQ(2u, stub::TrackedMenus().size());
+        const stub::MenuItem* item = FindItem(stub::TrackedMenus()[1].tree, CMD_AUTOSTART);
+        ASSERT_NE(nullptr, item);
+        EXPECT_EQ(c.checked, item->checked) << "check mark in the next menu";
+        EXPECT_FALSE(stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").found)
+            << "the autostart command saved the filters";
+    }
+}
+
+TEST_F(TrayWindow, OnlyButtonPressesOpenTheMenu)
+{
+    struct Case {
+        UINT mouseMessage;
+        bool opens;
+    };
+    const std::vector<Case> cases = {
+        {WM_LBUTTONDOWN, true},    {WM_RBUTTONDOWN, true},     {WM_LBUTTONUP, false},
+        {WM_RBUTTONUP, false},     {WM_LBUTTONDBLCLK, false},  {WM_RBUTTONDBLCLK, false},
+        {WM_MOUSEMOVE, false},     {0x0207, false} /* middle button */, {0, false},
+        {0x007B, false} /* WM_CONTEXTMENU */,
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ": mouse message " +
+                     std::to_string(cases[i].mouseMessage));
+        Fresh();
+        LRESULT result = -7;
+        Then([&] {
+            result = TrayWindowProc(Tray(), WM_TRAYNOTIFY, TRAY_ICON_ID,
+                                    static_cast<LPARAM>(cases[i].mouseMessage));
+        });
+        Then([] { PostToTray(WM_CLOSE, 0, 0); });
+        EXPECT_EQ(0, RunResident());
+        EXPECT_EQ(0, result);
+        const int opened = cases[i].opens ? 1 : 0;
+        EXPECT_EQ(opened, static_cast<int>(stub::TrackedMenus().size()));
+        EXPECT_EQ(opened, stub::CountCalls("GetCursorPos"));
+        EXPECT_EQ(opened, stub::CountCalls("CreatePopupMenu"));
+        EXPECT_EQ(0, stub::LiveMenus());
+    }
+}
+
+TEST_F(TrayWindow, APressShowsTheMenuAtTheCursorAndDestroysIt)
+{
+    stub::SeedCursorPos(POINT{1234, 567});
+    std::size_t mark = 0;
+    Then([&] {
+        mark = stub::Calls().size();
+        ASSERT_TRUE(stub::ClickTrayIcon(WM_RBUTTONDOWN));
+    });
+    Then([] { PostToTray(WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, RunResident());
+    HWND window = stub::Windows().at(0).handle;
+
+    ASSERT_EQ(1u, stub::TrackedMenus().size());
+    const stub::TrackedMenu& shown = stub::TrackedMenus()[0];
+    EXPECT_EQ(0u, shown.flags);
+    EXPECT_EQ(1234, shown.x);
+    EXPECT_EQ(567, shown.y);
+    EXPECT_EQ(0, shown.reserved);
+    EXPECT_EQ(window, shown.owner);
+    EXPECT_FALSE(shown.hasRect);
+    EXPECT_EQ(0u, shown.choice);
+    // What BuildTrayMenu made: Settings, separator, three modes, separator, Exit.
+    ASSERT_EQ(7u, shown.tree.items.size());
+    EXPECT_EQ("1024x768 85 Hz", shown.tree.items[4].text);
+    EXPECT_TRUE(shown.tree.items[4].checked);
+    EXPECT_EQ(0, stub::LiveMenus());
+
+    const std::string menu = Handle(shown.menu);
+    const std::vector<std::string> expected = {
+        "GetCursorPos ",
+        "CreatePopupMenu ",
+        "SetForegroundWindow " + Handle(window),
+        "TrackPopupMenu " + menu + " 0x0 1234 567 0 " + Handle(window) + " 0x0",
+        "PostMessageA " + Messages(window, WM_NULL, 0, 0),
+        "DestroyMenu " + menu,
+    };
+    std::vector<std::string> seen;
+    std::size_t lastAppend = 0;
+    for (std::size_t i = mark; i < stub::Calls().size(); ++i) {
+        const stub::Call& call = stub::Calls()[i];
+        for (const std::string& want : expected) {
+            if (want.compare(0, call.name.size() + 1, call.name + " ") == 0) {
+                seen.push_back(call.name + " " + call.args);
+            }
+        }
+        if (call.name == "AppendMenuA") {
+            lastAppend = i;
+        }
+    }
+    EXPECT_EQ(expected, seen);
+    EXPECT_LT(lastAppend, FirstCall("SetForegroundWindow", mark)) << "menu built after showing";
+    EXPECT_EQ(1, CountSince(mark, "DefWindowProcA", Messages(window, WM_NULL, 0, 0)))
+        << "the posted WM_NULL goes the default way";
+}
+
+TEST_F(TrayWindow, AModeItemAppliesTheListedEntryItself)
+{
+    std::vector<DisplayMode> before;
+    Then([&] {
+        // An entry whose rate and depth are still to be chosen.
+        ModeList[1] = DisplayMode{800, 600, 0, 0};
+        before = ModeList;
+        stub::ScriptMenuChoices({CMD_MODE_BASE + 1});
+        ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN));
+    });
+    Then([] { PostToTray(WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, RunResident());
+
+    ASSERT_EQ(1u, stub::ModeChanges().size());
+    const DEVMODEA& applied = stub::ModeChanges()[0].devmode;
+    EXPECT_EQ("800x600x32@75", Describe(DisplayMode{applied.dmPelsWidth, applied.dmPelsHeight,
+                                                    applied.dmDisplayFrequency,
+                                                    applied.dmBitsPerPel}));
+    EXPECT_EQ(static_cast<DWORD>(CDS_UPDATEREGISTRY), stub::ModeChanges()[0].flags);
+    before[1] = DisplayMode{800, 600, 75, 32};
+    EXPECT_EQ(Describe(before), Describe(ModeList)) << "the entry is completed in the list";
+    EXPECT_TRUE(stub::MessageBoxes().empty());
+}
+
+TEST_F(TrayWindow, AFailedSwitchFromTheMenuIsSilent)
+{
+    stub::ScriptChangeResults({DISP_CHANGE_BADMODE});
+    Then([] {
+        stub::ScriptMenuChoices({CMD_MODE_BASE});
+        ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN));
+    });
+    Then([] { PostToTray(WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, RunResident());
+    EXPECT_EQ(1u, stub::ModeChanges().size());
+    EXPECT_TRUE(stub::MessageBoxes().empty());
+}
+
+TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> shell;
+    };
+    const std::vector<Case> cases = {
+        {"after a shell restart", [] { stub::RestartShell(); }},
+        {"while the icon is still there", [] { stub::BroadcastTaskbarCreated(); }},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].what);
+        Fresh();
+        HICON first = nullptr;
+        std::vector<stub::TrayIcon> shown;
+        Then([&] {
+            first = stub::TrayIcons().at(0).data.hIcon;
+            cases[i].shell();
+        });
+        Then([&] {
+            shown = stub::TrayIcons();
+            PostToTray(WM_CLOSE, 0, 0);
+        });
+        EXPECT_EQ(0, RunResident());
+
+        ASSERT_EQ(1u, shown.size());
+        EXPECT_TRUE(shown[0].hasImage);
+        EXPECT_NE(first, shown[0].data.hIcon);
+        EXPECT_EQ(1u, shown[0].data.uID);
+        EXPECT_EQ(7u, shown[0].data.uFlags);
+        EXPECT_EQ(1124u, shown[0].data.uCallbackMessage);
+        EXPECT_STREQ("Quorin Tray", shown[0].data.szTip);
+        EXPECT_EQ(2, stub::CountCalls("ExtractIconExA"));
+        EXPECT_TRUE(stub::LiveIcons().empty()) << "an image was not freed";
+        EXPECT_TRUE(stub::TrayIcons().empty()) << "the icon outlived the window";
+        int added = 0;
+        for (const stub::NotifyCall& call : stub::NotifyCalls()) {
+            added += call.message == NIM_ADD && call.result == TRUE && call.liveImage ? 1 : 0;
+        }
+        EXPECT_EQ(2, added);
+    }
+}
+
+TEST_F(TrayWindow, TaskbarCreatedWithTheImageGoneAddsAnEmptyIcon)
+{
+    std::vector<stub::TrayIcon> shown;
+    Then([] {
+        stub::SeedIconFile("Quorin.ico", 0);
+        stub::RestartShell();
+    });
+    Then([&] {
+        shown = stub::TrayIcons();
+        PostToTray(WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(0, RunResident());
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(nullptr, shown[0].data.hIcon) << "the stale handle of the first image was reused";
+}
+
+TEST_F(TrayWindow, OtherMessagesGoToTheDefaultUnchangedAndDoNotRebuild)
+{
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    const std::vector<Case> cases = {
+        {WM_DISPLAYCHANGE, 16, 0x02580320},
+        {WM_NULL, 0, 0},
+        {WM_USER + 1, 0xFFFFFFFF, -1},
+        {WM_TRAYNOTIFY + 1, TRAY_ICON_ID, WM_RBUTTONDOWN},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": message " + std::to_string(c.message));
+        Fresh();
+        std::size_t mark = 0;
+        Then([&] {
+            mark = stub::Calls().size();
+            TrayWindowProc(Tray(), c.message, c.wParam, c.lParam);
+        });
+        Then([] { PostToTray(WM_CLOSE, 0, 0); });
+        EXPECT_EQ(0, RunResident());
+        HWND window = stub::Windows().at(0).handle;
+        ASSERT_LT(mark, stub::Calls().size());
+        EXPECT_EQ("DefWindowProcA", stub::Calls()[mark].name);
+        EXPECT_EQ(Messages(window, c.message, c.wParam, c.lParam), stub::Calls()[mark].args);
+        EXPECT_EQ(0, RebuildsSince(mark));
+        EXPECT_TRUE(stub::TrackedMenus().empty());
+    }
+}
+
+TEST_F(TrayWindow, AModeChangeByAnotherProgramChecksTheNewModeWithoutARebuild)
+{
+    std::size_t mark = 0;
+    Then([&] {
+        mark = stub::Calls().size();
+        stub::SeedCurrentMode(stub::Mode{800, 600, 32, 60});
+        stub::SeedModes({{800, 600, 32, 60}});
+        PostToTray(WM_DISPLAYCHANGE, 32, 0x02580320);
+    });
+    Then([] { ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN)); });
+    Then([] { PostToTray(WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, RunResident());
+    EXPECT_EQ(0, RebuildsSince(mark));
+    EXPECT_EQ(3u, ModeList.size());
+    ASSERT_EQ(1u, stub::TrackedMenus().size());
+    const stub::Menu& menu = stub::TrackedMenus()[0].tree;
+    ASSERT_EQ(7u, menu.items.size());
+    EXPECT_FALSE(menu.items[2].checked);
+    EXPECT_TRUE(menu.items[3].checked) << menu.items[3].text;
+    EXPECT_FALSE(menu.items[4].checked);
+}
+
+// The window code relies on these Windows behaviours of the stand-in.
+TEST_F(TrayWindow, StandInShellKeepsOneIconPerWindowAndIdentifier)
+{
+    NOTIFYICONDATAA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
+    data.uID = 1;
+    EXPECT_EQ(FALSE, Shell_NotifyIconA(NIM_DELETE, &data)) << "delete of a missing icon";
+    EXPECT_EQ(TRUE, Shell_NotifyIconA(NIM_ADD, &data));
+    EXPECT_EQ(FALSE, Shell_NotifyIconA(NIM_ADD, &data)) << "second add of the same icon";
+    data.uID = 2;
+    EXPECT_EQ(TRUE, Shell_NotifyIconA(NIM_ADD, &data));
+    EXPECT_EQ(2u, stub::TrayIcons().size());
+    stub::RestartShell();
+    EXPECT_TRUE(stub::TrayIcons().empty());
+    EXPECT_EQ(FALSE, Shell_NotifyIconA(NIM_DELETE, &data));
+}
+
+TEST_F(TrayWindow, StandInAbortsALoopThatWouldWaitForEver)
+{
+    MSG msg;
+    EXPECT_DEATH(GetMessageA(&msg, nullptr, 0, 0), "would wait for ever");
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+// Test-side control of the stand-in registry and of the executable's path.
+// Keys are named by path below a root ("Software\\Quorin"), matched without
+// regard to case like Windows does; in the call log an open key appears as its
+// full name, e.g. HKEY_CURRENT_USER\Software\Quorin.
+#ifndef QUORIN_WINSTUB_STUB_REGISTRY_H
+#define QUORIN_WINSTUB_STUB_REGISTRY_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace stub {
+
+// The disposition that RegCreateKeyExA reports.
+const DWORD RegCreatedNewKey = 1;
+const DWORD RegOpenedExistingKey = 2;
+
+// Raw data of the usual value types; RegistryText includes the terminating NUL.
+std::vector<BYTE> RegistryDword(DWORD value);
+std::vector<BYTE> RegistryQword(std::uint64_t value);
+std::vector<BYTE> RegistryText(const std::string& text);
+
+// Creates the key and its parents if missing.
+void SeedRegistryKey(HKEY root, const std::string& path);
+void SeedRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                       const std::vector<BYTE>& data);
+
+// Opening or creating a key under the root with any read right (query,
+// enumerate, notify), or with any write right (set, create subkey, link,
+// delete, DAC, owner), fails with ERROR_ACCESS_DENIED; so does creating a
+// missing key under a root that may not be written.
+const int RegDenyRead = 1;
+const int RegDenyWrite = 2;
+void DenyRegistryAccess(HKEY root, int denied);
+
+// The next RegSetValueExA or RegDeleteValueA of a value of this name fails
+// with the error and changes nothing.
+void FailNextRegistryWrite(const std::string& valueName, LONG error);
+
+struct RegistryValue {
+    bool found;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+RegistryValue ReadRegistryValue(HKEY root, const std::string& path, const std::string& name);
+bool RegistryKeyExists(HKEY root, const std::string& path);
+// Value names of a key, in the order they were first written.
+std::vector<std::string> RegistryValueNames(HKEY root, const std::string& path);
+// Full names of every key that exists, sorted.
+std::vector<std::string> RegistryKeys();
+// Keys opened or created and not yet closed.
+int OpenRegistryKeys();
+
+// What GetModuleFileNameA reports for the running executable. Defaults to
+// C:\Program Files\Quorin\quorin.exe.
+void SeedModulePath(const std::string& path);
+// Makes every GetModuleFileNameA fail: result 0 and this last error.
+void FailModulePath(DWORD error);
+
+} // namespace stub
+
+#endif
