@@ -35,6 +35,12 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	@scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# Release timings of the mode list and the hot paths (not a test).
+bench: deps
+	@cmake --preset host -B build/bench -DCMAKE_BUILD_TYPE=Release > /dev/null
+	@cmake --build build/bench --target modelist_bench -j $(JOBS)
+	build/bench/modelist_bench
+
 test: build
 	@scripts/lint.sh
 	@scripts/fuzz.sh 15
