@@ -38,8 +38,9 @@ fuzz: deps
 # Release timings of the mode list and the hot paths (not a test).
 bench: deps
 	@cmake --preset host -B build/bench -DCMAKE_BUILD_TYPE=Release > /dev/null
-	@cmake --build build/bench --target modelist_bench -j $(JOBS)
+	@cmake --build build/bench --target modelist_bench paths_bench -j $(JOBS)
 	build/bench/modelist_bench
+	build/bench/paths_bench
 
 test: build
 	@scripts/lint.sh
