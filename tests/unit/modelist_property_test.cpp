@@ -1,3 +1,4 @@
+#include "describe.h"
 #include "display/display.h"
 #include "display/modelist.h"
 #include "settings/settings.h"
@@ -51,21 +52,6 @@ const DisplayMode Keys[] = {
     {640, 480, 0, 32}, {640, 480, 0, 16}, {800, 600, 0, 32}, {640, 600, 0, 32}, {800, 480, 0, 32},
 };
 const std::uint32_t Rates[] = {60, 75, 85, 0, 56, 0xFFFFFFFFu};
-
-std::string Describe(const DisplayMode& mode)
-{
-    return std::to_string(mode.width) + "x" + std::to_string(mode.height) + "x" +
-           std::to_string(mode.bitsPerPixel) + "@" + std::to_string(mode.frequency);
-}
-
-std::string Describe(const std::vector<DisplayMode>& list)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        text += (i == 0 ? "" : ", ") + Describe(list[i]);
-    }
-    return text + "]";
-}
 
 bool SameMode(const DisplayMode& a, const DisplayMode& b)
 {

@@ -1,3 +1,4 @@
+#include "describe.h"
 #include "display/display.h"
 #include "display/modelist.h"
 #include "settings/settings.h"
@@ -29,21 +30,6 @@ protected:
         std::vector<DisplayMode>().swap(ModeList);
     }
 };
-
-std::string Describe(const DisplayMode& mode)
-{
-    return std::to_string(mode.width) + "x" + std::to_string(mode.height) + "x" +
-           std::to_string(mode.bitsPerPixel) + "@" + std::to_string(mode.frequency);
-}
-
-std::string Describe(const std::vector<DisplayMode>& list)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        text += (i == 0 ? "" : ", ") + Describe(list[i]);
-    }
-    return text + "]";
-}
 
 // Four modes that each differ from A in one field only, so that a relation
 // that skips a field shows up.

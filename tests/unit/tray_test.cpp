@@ -1,3 +1,4 @@
+#include "describe.h"
 #include "app/app.h"
 #include "display/modelist.h"
 #include "settings/settings.h"
@@ -95,21 +96,6 @@ std::size_t FirstCall(const std::string& name, std::size_t from = 0)
     return stub::Calls().size();
 }
 
-std::string Describe(const DisplayMode& mode)
-{
-    return std::to_string(mode.width) + "x" + std::to_string(mode.height) + "x" +
-           std::to_string(mode.bitsPerPixel) + "@" + std::to_string(mode.frequency);
-}
-
-std::string Describe(const std::vector<DisplayMode>& list)
-{
-    std::string text;
-    for (const DisplayMode& mode : list) {
-        text += Describe(mode) + " ";
-    }
-    return text;
-}
-
 std::string Describe(const SettingsRecord& settings)
 {
     return "{" + std::to_string(settings.minWidth) + ", " +
@@ -191,7 +177,7 @@ TEST_F(TrayWindow, CreationRegistersTheClassAndMakesTheWindowAndTheIcon)
     EXPECT_EQ(Instance, w.instance);
     EXPECT_EQ(nullptr, w.param);
 
-    EXPECT_EQ("640x480x32@60 800x600x32@75 1024x768x32@85 ", Describe(listed));
+    EXPECT_EQ("[640x480x32@60, 800x600x32@75, 1024x768x32@85]", Describe(listed));
     // The list is built before anything else that WM_CREATE does.
     const std::size_t create = FirstCall("CreateWindowExA");
     ASSERT_LT(create + 1, stub::Calls().size());
@@ -458,7 +444,7 @@ TEST_F(TrayWindow, FiltersRebuildAtOnceButReachTheRegistryOnlyBySave)
     });
     EXPECT_EQ(0, RunResident());
 
-    EXPECT_EQ("640x480x32@60 800x600x32@75 1024x768x32@85 1280x1024x32@60 320x240x32@60 ",
+    EXPECT_EQ("[640x480x32@60, 800x600x32@75, 1024x768x32@85, 1280x1024x32@60, 320x240x32@60]",
               afterToggles);
     EXPECT_EQ(afterToggles, afterBack) << "two toggles of one filter restore the list";
     EXPECT_EQ(4, rebuilds);
