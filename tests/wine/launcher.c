@@ -8,6 +8,10 @@
  *   qlaunch set <W>x<H>x<B> <report-file>
  *   qlaunch window <class> <report-file>
  *   qlaunch direct <W>x<H> <report-file>
+ *   qlaunch windows <class> <report-file>
+ *   qlaunch close <pid> <class> <report-file>
+ *   qlaunch popups <report-file>
+ *   qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]
  *   qlaunch hold
  *
  * The child's command line is "<exe>" (quoted), one blank, then every byte of
@@ -23,6 +27,22 @@
  *   MODE <w>x<h>x<bpp>@<freq> current display settings afterwards
  * spawn: PID <windows pid>.   set/direct: RESULT <ChangeDisplaySettingsA
  * result>, then MODE.   window: WINDOW 1 or WINDOW 0 (FindWindowA by class).
+ *
+ * windows: WINDOW <pid> <visible 0|1>, one line per top-level window of
+ * that class, in z-order.   close: posts WM_CLOSE to each top-level window of
+ * that class in that process; CLOSED <count>.   popups: POPUP <pid> <left>
+ * <top> <right> <bottom>, one line per visible popup menu window ("#32768"),
+ * topmost first.
+ *
+ * menu shows a popup menu of its own with TrackPopupMenu at x, y (flags 0),
+ * the way the tray program shows its menu, as a reference picture for it:
+ * Wine keeps a menu's items out of reach of other processes.  items-file has
+ * one item a line: "-" separator, ">text" submenu (left empty), "*text"
+ * checked, else the text.  Once the menu is on screen the report is written
+ * (via a temporary file and a rename, so that a poller never reads half of it):
+ * POPUP <left> <top> <right> <bottom>, then ITEM <index> <left> <top> <right>
+ * <bottom> per item, screen coordinates.  The menu closes when close-file
+ * exists, or after timeout-ms (default 20000; exit code 1 then).
  *
  * hold attaches to the desktop and sleeps until killed: Wine closes a virtual
  * desktop, and forgets its mode, as soon as no program uses it.
@@ -44,6 +64,8 @@
 #define MAX_BOXES 64
 #define POLL_MS 10
 #define DEFAULT_TIMEOUT_MS 10000
+#define MENU_TIMEOUT_MS 20000
+#define MENU_ITEMS_MAX 64
 
 typedef struct {
     char text[REPORT_MAX];
@@ -279,6 +301,201 @@ static int ParseMode(const char *s, DWORD *w, DWORD *h, DWORD *b)
     return 1;
 }
 
+static int Usage(void);
+static int ParseNumber(const char *s, DWORD *value);
+
+enum { SCAN_WINDOWS, SCAN_POPUPS, SCAN_CLOSE };
+
+typedef struct {
+    int what;
+    const char *cls;
+    DWORD pid;
+    Report *report;
+    int count;
+} WindowScan;
+
+static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM param)
+{
+    WindowScan *scan = (WindowScan *)param;
+    DWORD pid = 0;
+    char cls[256], buf[96];
+    RECT rect;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (!GetClassNameA(hwnd, cls, sizeof cls) || strcmp(cls, scan->cls) != 0)
+        return TRUE;
+    switch (scan->what) {
+    case SCAN_WINDOWS:
+        snprintf(buf, sizeof buf, "%lu\t%d", (unsigned long)pid, IsWindowVisible(hwnd) ? 1 : 0);
+        AppendLine(scan->report, "WINDOW", buf);
+        break;
+    case SCAN_POPUPS:
+        if (!IsWindowVisible(hwnd) || !GetWindowRect(hwnd, &rect))
+            break;
+        snprintf(buf, sizeof buf, "%lu\t%ld\t%ld\t%ld\t%ld", (unsigned long)pid, (long)rect.left,
+                 (long)rect.top, (long)rect.right, (long)rect.bottom);
+        AppendLine(scan->report, "POPUP", buf);
+        break;
+    default:
+        if (pid == scan->pid && PostMessageA(hwnd, WM_CLOSE, 0, 0))
+            ++scan->count;
+        break;
+    }
+    return TRUE;
+}
+
+static int VerbScan(int what, const char *cls, DWORD pid, Report *r)
+{
+    WindowScan scan;
+    memset(&scan, 0, sizeof scan);
+    scan.what = what;
+    scan.cls = cls;
+    scan.pid = pid;
+    scan.report = r;
+    EnumWindows(ListWindow, (LPARAM)&scan);
+    if (what == SCAN_CLOSE)
+        AppendNumber(r, "CLOSED", scan.count);
+    return 0;
+}
+
+typedef struct {
+    HMENU menu;
+    int items;
+    const char *reportPath;
+    const char *closePath;
+    DWORD start, timeoutMs;
+    int reported, timedOut, failed;
+} MenuShow;
+
+static MenuShow Shown;
+
+static BOOL CALLBACK FindOwnPopup(HWND hwnd, LPARAM param)
+{
+    DWORD pid = 0;
+    char cls[16];
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+        GetClassNameA(hwnd, cls, sizeof cls) && strcmp(cls, "#32768") == 0) {
+        *(HWND *)param = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static int ReportMenu(void)
+{
+    static Report r;
+    char tmp[MAX_PATH + 8], buf[96];
+    HWND popup = NULL;
+    RECT rect;
+    int i;
+    EnumWindows(FindOwnPopup, (LPARAM)&popup);
+    if (!popup || !GetWindowRect(popup, &rect))
+        return 0;
+    r.len = 0;
+    r.text[0] = '\0';
+    snprintf(buf, sizeof buf, "%ld\t%ld\t%ld\t%ld", (long)rect.left, (long)rect.top,
+             (long)rect.right, (long)rect.bottom);
+    AppendLine(&r, "POPUP", buf);
+    for (i = 0; i < Shown.items; ++i) {
+        if (!GetMenuItemRect(NULL, Shown.menu, (UINT)i, &rect))
+            memset(&rect, 0, sizeof rect);
+        snprintf(buf, sizeof buf, "%d\t%ld\t%ld\t%ld\t%ld", i, (long)rect.left, (long)rect.top,
+                 (long)rect.right, (long)rect.bottom);
+        AppendLine(&r, "ITEM", buf);
+    }
+    snprintf(tmp, sizeof tmp, "%s.tmp", Shown.reportPath);
+    if (WriteReport(tmp, &r) != 0 || !MoveFileExA(tmp, Shown.reportPath, MOVEFILE_REPLACE_EXISTING))
+        Shown.failed = 1;
+    return 1;
+}
+
+static LRESULT CALLBACK MenuOwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg != WM_TIMER)
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (!Shown.reported)
+        Shown.reported = ReportMenu();
+    if (Shown.failed || GetFileAttributesA(Shown.closePath) != INVALID_FILE_ATTRIBUTES) {
+        EndMenu();
+    } else if (GetTickCount() - Shown.start >= Shown.timeoutMs) {
+        Shown.timedOut = 1;
+        EndMenu();
+    }
+    return 0;
+}
+
+/* Fills the menu from items-file; returns the number of top-level items. */
+static int BuildMenu(HMENU menu, char *text)
+{
+    char *line = text, *next;
+    int items = 0;
+    for (; *line && items < MENU_ITEMS_MAX; line = next) {
+        next = strchr(line, '\n');
+        if (next)
+            *next++ = '\0';
+        else
+            next = line + strlen(line);
+        if (strcmp(line, "-") == 0)
+            AppendMenuA(menu, MF_SEPARATOR, 0, NULL);
+        else if (line[0] == '>')
+            AppendMenuA(menu, MF_POPUP, (UINT_PTR)CreateMenu(), line + 1);
+        else if (line[0] == '*')
+            AppendMenuA(menu, MF_STRING | MF_CHECKED, (UINT_PTR)(100 + items), line + 1);
+        else
+            AppendMenuA(menu, MF_STRING, (UINT_PTR)(100 + items), line);
+        ++items;
+    }
+    return items;
+}
+
+static int VerbMenu(int argc, char **argv)
+{
+    WNDCLASSA wc;
+    HWND owner;
+    size_t len = 0;
+    char *text;
+    long x, y;
+    char *end;
+    memset(&Shown, 0, sizeof Shown);
+    Shown.timeoutMs = MENU_TIMEOUT_MS;
+    x = strtol(argv[3], &end, 10);
+    if (*argv[3] == '\0' || *end != '\0')
+        return Usage();
+    y = strtol(argv[4], &end, 10);
+    if (*argv[4] == '\0' || *end != '\0')
+        return Usage();
+    if (argc > 7 && !ParseNumber(argv[7], &Shown.timeoutMs))
+        return Usage();
+    Shown.reportPath = argv[5];
+    Shown.closePath = argv[6];
+    text = ReadAll(argv[2], &len);
+    if (!text)
+        return 3;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = MenuOwnerProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "qlaunch menu owner";
+    RegisterClassA(&wc);
+    owner = CreateWindowExA(0, wc.lpszClassName, NULL, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL, NULL,
+                            wc.hInstance, NULL);
+    Shown.menu = CreatePopupMenu();
+    if (!owner || !Shown.menu) {
+        free(text);
+        return 3;
+    }
+    Shown.items = BuildMenu(Shown.menu, text);
+    free(text);
+    Shown.start = GetTickCount();
+    SetTimer(owner, 1, POLL_MS, NULL);
+    SetForegroundWindow(owner);
+    TrackPopupMenu(Shown.menu, 0, (int)x, (int)y, 0, owner, NULL);
+    DestroyMenu(Shown.menu);
+    DestroyWindow(owner);
+    if (Shown.failed || !Shown.reported)
+        return 3;
+    return Shown.timedOut ? 1 : 0;
+}
+
 static int Usage(void)
 {
     fprintf(stderr,
@@ -289,6 +506,10 @@ static int Usage(void)
             "       qlaunch set <W>x<H>x<B> <report-file>\n"
             "       qlaunch window <class> <report-file>\n"
             "       qlaunch direct <W>x<H> <report-file>\n"
+            "       qlaunch windows <class> <report-file>\n"
+            "       qlaunch close <pid> <class> <report-file>\n"
+            "       qlaunch popups <report-file>\n"
+            "       qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]\n"
             "       qlaunch hold\n");
     return 2;
 }
@@ -424,6 +645,20 @@ int main(int argc, char **argv)
     } else if (strcmp(verb, "direct") == 0 && argc == 4) {
         path = argv[3];
         rc = VerbDirect(argv[2], &report);
+    } else if (strcmp(verb, "windows") == 0 && argc == 4) {
+        path = argv[3];
+        rc = VerbScan(SCAN_WINDOWS, argv[2], 0, &report);
+    } else if (strcmp(verb, "close") == 0 && argc == 5) {
+        DWORD pid;
+        if (!ParseNumber(argv[2], &pid) || pid == 0)
+            return Usage();
+        path = argv[4];
+        rc = VerbScan(SCAN_CLOSE, argv[3], pid, &report);
+    } else if (strcmp(verb, "popups") == 0 && argc == 3) {
+        path = argv[2];
+        rc = VerbScan(SCAN_POPUPS, "#32768", 0, &report);
+    } else if (strcmp(verb, "menu") == 0 && (argc == 7 || argc == 8)) {
+        return VerbMenu(argc, argv);
     } else if (strcmp(verb, "hold") == 0 && argc == 2) {
         GetDesktopWindow();
         Sleep(INFINITE);
