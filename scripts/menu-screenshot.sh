@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Takes the README's picture of the open tray menu: docs/menu.png.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+state=$root/build/menu-shot
+export QUORIN_WIN64_DIR=$root/build/win64
+export QUORIN_WINE_STATE=$state/session
+export QUORIN_XDISPLAY=${QUORIN_XDISPLAY:-96}
+mkdir -p "$state"
+trap '"$root/tests/wine/session.sh" stop "$QUORIN_WINE_STATE" || true' EXIT
+"$root/tests/wine/session.sh" start "$QUORIN_WINE_STATE"
+# The menu case leaves its screenshot next to the session directory.
+"$root/tests/wine/resident.sh" menu
+# The right end of the taskbar and the menu above it.
+convert "$state/resident-menu.png" -crop 340x240+684+528 +repage "$root/docs/menu.png"
+echo "menu-screenshot: docs/menu.png"
