@@ -39,10 +39,6 @@ usage_exit() {
     exit 2
 }
 
-win_path() {
-    printf 'Z:%s' "${1//\//\\}"
-}
-
 # Report lines as [field|field] groups, so that one line shows them all.
 flatten() {
     local line out=""
@@ -52,11 +48,8 @@ flatten() {
     printf '%s' "$out"
 }
 
-# ql VERB ARGS...: qlaunch; its output and that of a console child go to
-# $work/qlaunch.err.
-ql() {
-    "$WINE" "$bin/qlaunch.exe" "$@" >>"$work/qlaunch.err" 2>&1
-}
+# shellcheck source=case-env.sh
+. "$here/case-env.sh"
 
 restore_display() {
     local report=$work/restore.txt
@@ -74,14 +67,7 @@ row=$(case_table | awk -F'|' -v n="$1" '$1 == n { print; exit }')
 [ -n "$row" ] || usage_exit "unknown case '$1' (see --list)"
 IFS='|' read -r name command caption text exit_code mode <<<"$row"
 
-state=${QUORIN_WINE_STATE:-}
-[ -n "$state" ] || usage_exit "QUORIN_WINE_STATE is not set (run session.sh start DIR first)"
-env_text=$("$here/session.sh" env "$state") || exit 2
-eval "$env_text"
-[ -f "$bin/quorin.exe" ] || usage_exit "no quorin.exe in $bin (set QUORIN_WIN64_DIR)"
-[ -f "$bin/qlaunch.exe" ] || usage_exit "no qlaunch.exe in $bin (set QUORIN_WIN64_DIR)"
-
-work=$(mktemp -d "$state/case.XXXXXX")
+join_session
 restored=0
 # shellcheck disable=SC2317  # run by the EXIT trap
 finish() {

@@ -43,21 +43,9 @@ fi
 name=$1
 case " $cases " in *" $name "*) ;; *) usage_exit "unknown case '$name' (see --list)" ;; esac
 
-state=${QUORIN_WINE_STATE:-}
-[ -n "$state" ] || usage_exit "QUORIN_WINE_STATE is not set (run session.sh start DIR first)"
-env_text=$("$here/session.sh" env "$state") || exit 2
-eval "$env_text"
-[ -f "$bin/quorin.exe" ] || usage_exit "no quorin.exe in $bin (set QUORIN_WIN64_DIR)"
-[ -f "$bin/qlaunch.exe" ] || usage_exit "no qlaunch.exe in $bin (set QUORIN_WIN64_DIR)"
-work=$(mktemp -d "$state/case.XXXXXX")
-
-win_path() {
-    printf 'Z:%s' "${1//\//\\}"
-}
-
-ql() {
-    "$WINE" "$bin/qlaunch.exe" "$@" >>"$work/qlaunch.err" 2>&1
-}
+# shellcheck source=case-env.sh
+. "$here/case-env.sh"
+join_session
 
 # report VERB ARGS...: a qlaunch verb that writes a report; prints it.
 report() {
