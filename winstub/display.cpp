@@ -46,11 +46,6 @@ void SeedCurrentMode(const Mode& mode)
     Display().current = mode;
 }
 
-Mode CurrentMode()
-{
-    return Display().current;
-}
-
 void ScriptChangeResults(const std::vector<LONG>& results)
 {
     Display().scripted = results;

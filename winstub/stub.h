@@ -48,7 +48,6 @@ struct Mode {
 };
 void SeedModes(const std::vector<Mode>& modes);
 void SeedCurrentMode(const Mode& mode);
-Mode CurrentMode();
 // Results of the following ChangeDisplaySettingsA calls, in order; once used up
 // every call succeeds. A successful call with CDS_UPDATEREGISTRY or 0 makes
 // the requested mode current.
