@@ -9,8 +9,8 @@ export QUORIN_XDISPLAY=${QUORIN_XDISPLAY:-96}
 mkdir -p "$state"
 trap '"$root/tests/wine/session.sh" stop "$QUORIN_WINE_STATE" || true' EXIT
 "$root/tests/wine/session.sh" start "$QUORIN_WINE_STATE"
-# The menu case leaves its screenshot next to the session directory.
+# The menu case leaves its screenshots in the build directory.
 "$root/tests/wine/resident.sh" menu
-# The right end of the taskbar and the menu above it.
-convert "$state/resident-menu.png" -crop 340x240+684+528 +repage "$root/docs/menu.png"
+# The right end of the taskbar, the menu above it and its "Settings" submenu.
+convert "$QUORIN_WIN64_DIR/resident-settings.png" -crop 420x260+604+508 +repage "$root/docs/menu.png"
 echo "menu-screenshot: docs/menu.png"

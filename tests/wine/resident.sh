@@ -1,34 +1,58 @@
 #!/usr/bin/env bash
-# Runs one resident-mode case of quorin.exe under Wine: the icon in the
-# notification area, its menu and the menu's commands, driven with xdotool.
+# Runs one resident-mode case of quorin.exe under Wine: the notification
+# icon, its menu and the menu's commands, driven with xdotool as a user would
+# and checked against screenshots, qlaunch's reports and the registry.
 #
 #   resident.sh CASE      exit 0 on PASS, 1 on FAIL, 2 when it cannot run
 #   resident.sh --list    the case names
 #
 # QUORIN_WINE_STATE: state directory of a running session (session.sh start).
-# QUORIN_WIN64_DIR: directory with quorin.exe and qlaunch.exe (default:
-#   build/win64 of this tree).
+# QUORIN_WIN64_DIR: directory with quorin.exe, Quorin.ico and qlaunch.exe
+#   (default: build/win64 of this tree).  Screenshots go there too:
+#   resident-menu.png and resident-settings.png from the menu case, and the
+#   two pictures of a menu that did not match under resident-failures/.
 #
 # Wine keeps a menu's items out of reach of other processes, so a menu is
-# checked against a reference picture: qlaunch shows a menu of its own with
-# the expected items at the same place, and both screenshots must agree pixel
-# for pixel. The same reference gives the items' positions for clicks.
+# proven by its picture: qlaunch shows a menu of its own with the expected
+# items at the same point, and both must match pixel for pixel.  That
+# reference also yields the item rectangles that the clicks aim at.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 bin=${QUORIN_WIN64_DIR:-$here/../../build/win64}
 baseline=1024x768x32
-# Where the pointer waits while a screenshot is taken: off the menu and off
-# the icon, so that no item is highlighted and no tooltip shows.
-rest_x=300
-rest_y=300
+settings_key='HKCU\Software\Quorin'
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+# Where the pointer rests while a picture is taken: on the desktop, away
+# from every menu and from the icon, whose tooltip would cover the menu.
+park_x=10
+park_y=10
 
-# Wine's desktop here offers every size at 60 Hz; at 32 bits these are the
-# 4:3 sizes of at least 640 pixels, and the three below.
-default_modes=("640x480 60 Hz" "768x576 60 Hz" "800x600 60 Hz" "1024x768 60 Hz" "1152x864 60 Hz" "1280x960 60 Hz")
-low_modes=("320x240 60 Hz" "400x300 60 Hz" "512x384 60 Hz")
+# What Wine's virtual desktop on a 1280x1024 screen enumerates at 32 bits,
+# every mode at 60 Hz, after the 4:3 filter: with and without the low ones.
+modes_default="640x480 768x576 800x600 1024x768 1152x864 1280x960"
+modes_low="320x240 400x300 512x384 $modes_default"
+# Settings submenu positions: 0 low resolutions, 1 not 4/3, 2 autostart,
+# 3 separator, 4 save.
+sub_low=0
+sub_autostart=2
+sub_save=4
 
-cases="icon second-start oneshot-while-resident menu choose-mode low-res save-and-autostart exit"
+case_names() {
+    cat <<'EOF'
+icon
+second-start
+oneshot-while-resident
+menu
+left-button
+choose-mode
+low-res
+save-settings
+autostart
+exit
+outside-close
+EOF
+}
 
 usage_exit() {
     echo "resident.sh: $*" >&2
@@ -36,42 +60,69 @@ usage_exit() {
 }
 
 if [ "${1:-}" = --list ]; then
-    printf '%s\n' $cases
+    case_names
     exit 0
 fi
 [ $# -eq 1 ] || usage_exit "usage: resident.sh CASE | --list"
 name=$1
-case " $cases " in *" $name "*) ;; *) usage_exit "unknown case '$name' (see --list)" ;; esac
+case_names | grep -qx -- "$name" || usage_exit "unknown case '$name' (see --list)"
 
 # shellcheck source=case-env.sh
 . "$here/case-env.sh"
 join_session
+[ -f "$bin/Quorin.ico" ] || usage_exit "no Quorin.ico in $bin (set QUORIN_WIN64_DIR)"
+for tool in xdotool import convert compare; do
+    command -v "$tool" >/dev/null || usage_exit "$tool is not installed"
+done
+bin=$(cd "$bin" && pwd)
+# The program names its icon file without a directory: Wine looks for it in
+# the current directory, which qlaunch hands on to the child.
+cd "$bin" || exit 2
 
-# report VERB ARGS...: a qlaunch verb that writes a report; prints it.
-report() {
-    rm -f "$work/report.txt"
-    ql "$@" "$(win_path "$work/report.txt")"
-    cat "$work/report.txt" 2>/dev/null
+exe=$(win_path "$bin/quorin.exe")
+verdict=""
+resident_pids=()
+reference_pid=""
+registry_touched=0
+started=${EPOCHREALTIME/./}
+
+elapsed() {
+    local us=$((${EPOCHREALTIME/./} - started))
+    printf '%d.%d s' $((us / 1000000)) $((us / 100000 % 10))
 }
 
 fail() {
-    echo "FAIL $name: $*"
+    verdict="FAIL $name: $*"
     exit 1
 }
 
-# poll SECONDS COMMAND...: retries every 0.1 s until COMMAND succeeds.
-poll() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
+# report VERB ARGS...: a verb whose last argument is the report file; prints
+# the report.
+report() {
+    local r=$work/report.txt
+    rm -f "$r"
+    ql "$@" "$(win_path "$r")"
+    cat "$r" 2>/dev/null
 }
 
-restore_display() {
-    [ "$(report set "$baseline")" = "RESULT	0
-MODE	$baseline@60" ]
+# Report lines as [field|field] groups, so that one line shows them all.
+flatten() {
+    local line out=""
+    while IFS= read -r line || [ -n "$line" ]; do
+        out+="[${line//	/|}]"
+    done
+    printf '%s' "$out"
+}
+
+# poll SECONDS COMMAND...: runs COMMAND every 50 ms until it succeeds.
+poll() {
+    local deadline=$((${EPOCHREALTIME/./} + $1 * 1000000))
+    shift
+    while :; do
+        "$@" && return 0
+        [ "${EPOCHREALTIME/./}" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
 }
 
 current_mode() {
@@ -82,294 +133,502 @@ mode_is() {
     [ "$(current_mode)" = "$1" ]
 }
 
-reg_clear() {
-    "$WINE" reg delete 'HKCU\Software\Quorin' /f >/dev/null 2>&1
-    "$WINE" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Quorin /f >/dev/null 2>&1
+restore_display() {
+    [ "$(report set "$baseline" | flatten)" = "[RESULT|0][MODE|$baseline@60]" ]
+}
+
+clear_registry() {
+    "$WINE" reg delete "$settings_key" /f >/dev/null 2>&1
+    "$WINE" reg delete "$run_key" /v Quorin /f >/dev/null 2>&1
     return 0
 }
 
-# reg_value KEY NAME: "TYPE DATA" as reg query shows it, or nothing.
-reg_value() {
-    "$WINE" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-        awk -v n="$2" '$1 == n { $1 = ""; sub(/^ +/, ""); print }'
+# --- windows and processes ------------------------------------------------
+
+# The pids that own a window of class "Quorin Tray", one a line.
+tray_pids() {
+    report windows "Quorin Tray" | awk -F'\t' '$1 == "WINDOW" { print $2 }'
 }
 
-# reg_is KEY NAME "TYPE DATA": the value reads so ("" for no value).
-reg_is() {
-    [ "$(reg_value "$1" "$2")" = "$3" ]
+has_tray_window() {
+    tray_pids | grep -qx "$1"
 }
 
-screenshot() {
-    import -window root "$1"
+no_tray_window() {
+    ! has_tray_window "$1"
 }
 
-# The icon is the one thing in the taskbar drawn in its screen blue.
-icon_box() {
-    local shot=$work/icon.png
-    screenshot "$shot" || return 1
-    convert "$shot" -crop 1024x40+0+728 +repage txt:- 2>/dev/null |
-        awk -F'[,:]' '/#1F78E0/ { x = $1; y = $2 + 728; n++
-            if (n == 1 || x < x0) x0 = x; if (x > x1) x1 = x
-            if (n == 1 || y < y0) y0 = y; if (y > y1) y1 = y }
-            END { if (n >= 20) print int((x0 + x1) / 2), int((y0 + y1) / 2), n }'
+alive() {
+    [ "$(report windows "Quorin Tray" | awk -F'\t' -v p="$1" '$2 == p' | wc -l)" -gt 0 ] ||
+        ! report wait "$1" 0 | grep -q $'^EXIT\tGONE'
 }
 
-find_icon() {
-    local box
-    box=$(icon_box)
-    [ -n "$box" ] || return 1
-    read -r icon_x icon_y _ <<<"$box"
-}
-
-no_icon() {
-    [ -z "$(icon_box)" ]
-}
-
-tray_windows() {
-    report windows "Quorin Tray" | grep -c '^WINDOW' || true
-}
-
-has_window() {
-    [ "$(tray_windows)" -ge 1 ]
-}
-
-pid=""
+# Starts the resident instance and waits for its window; sets $pid.
 start_resident() {
     : >"$work/empty.txt"
-    pid=$(report spawn "$(win_path "$bin/quorin.exe")" "$(win_path "$work/empty.txt")" |
-        sed -n 's/^PID\t//p')
-    [ -n "$pid" ] || fail "the resident instance did not start: $(tr '\n' ' ' <"$work/qlaunch.err")"
-    poll 15 has_window || fail "no \"Quorin Tray\" window appeared"
-    poll 15 find_icon || fail "no icon appeared in the notification area"
+    pid=$(ql spawn "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/spawn.txt")" &&
+        sed -n 's/^PID\t//p' "$work/spawn.txt")
+    [ -n "$pid" ] || fail "qlaunch spawn failed: $(tr '\n' ' ' <"$work/qlaunch.err")"
+    resident_pids+=("$pid")
+    poll 10 has_tray_window "$pid" ||
+        fail "resident start: expected a \"Quorin Tray\" window of pid $pid within 10 s, got windows of [$(tray_pids | tr '\n' ' ')]"
 }
 
-# The exit code of the resident instance once it ends; qlaunch wait must be
-# running before the instance is asked to end.
-wait_started=0
-start_wait() {
-    rm -f "$work/wait.txt"
-    "$WINE" "$bin/qlaunch.exe" wait "$pid" "$(win_path "$work/wait.txt")" 15000 >>"$work/qlaunch.err" 2>&1 &
-    wait_pid=$!
-    wait_started=1
-    sleep 0.5
+# Posts WM_CLOSE to the resident's window, waits for the process; prints
+# qlaunch's report (EXIT 0, or EXIT TIMEOUT once it had to end it).
+end_resident() {
+    local p=$1 r=$work/end.txt
+    ql close "$p" "Quorin Tray" "$(win_path "$work/close.txt")"
+    rm -f "$r"
+    ql wait "$p" "$(win_path "$r")" 3000
+    cat "$r" 2>/dev/null
 }
 
-# Sets code to the exit code that qlaunch wait saw.
-finish_wait() {
-    wait "$wait_pid" 2>/dev/null
-    wait_started=0
-    code=$(sed -n 's/^EXIT\t//p' "$work/wait.txt" 2>/dev/null)
+# --- the icon -------------------------------------------------------------
+
+# The opaque pixels of the icon file's 16x16 image, "x y #RRGGBB" a line:
+# the picture that the notification area must show.
+icon_template() {
+    local t=$work/icon.txt
+    [ -s "$t" ] && return 0
+    convert "$bin/Quorin.ico[0]" txt:- >"$work/icon-raw.txt" ||
+        fail "cannot read $bin/Quorin.ico"
+    head -n 1 "$work/icon-raw.txt" | grep -q '^# ImageMagick pixel enumeration: 16,16,' ||
+        fail "the first image of Quorin.ico is not 16x16: $(head -n 1 "$work/icon-raw.txt")"
+    awk 'NR > 1 && substr($3, 8, 2) == "FF" { split($1, p, /[,:]/); print p[1], p[2], substr($3, 1, 7) }' \
+        "$work/icon-raw.txt" >"$t"
+    [ -s "$t" ] || fail "Quorin.ico's 16x16 image has no opaque pixel"
 }
+
+# desk_size: sets desk_w and desk_h from the current mode.
+desk_size() {
+    local mode rest
+    mode=$(current_mode)
+    desk_w=${mode%%x*}
+    rest=${mode#*x}
+    desk_h=${rest%%x*}
+    case $desk_w$desk_h in *[!0-9]* | '') return 1 ;; esac
+}
+
+# Prints "X Y" of the icon's upper-left corner when the right half of the
+# taskbar (the bottom 32 rows of the desktop) shows it exactly; fails
+# otherwise.
+find_icon() {
+    icon_template
+    desk_size || return 1
+    import -window root -crop "$((desk_w / 2))x32+$((desk_w / 2))+$((desk_h - 32))" +repage \
+        "$work/taskbar.png" 2>>"$work/qlaunch.err" || return 1
+    convert "$work/taskbar.png" txt:- | awk -v ox=$((desk_w / 2)) -v oy=$((desk_h - 32)) '
+        BEGIN { n = 0 }
+        FNR == NR { tx[n] = $1; ty[n] = $2; tc[n] = $3; n++; next }
+        /^#/ { next }
+        {
+            split($1, p, /[,:]/)
+            c = substr($3, 1, 7)
+            pix[p[1] "," p[2]] = c
+            if (c == tc[0]) cand[++m] = p[1] "," p[2]
+        }
+        END {
+            for (k = 1; k <= m; k++) {
+                split(cand[k], q, ",")
+                x0 = q[1] - tx[0]; y0 = q[2] - ty[0]; ok = 1
+                for (i = 0; i < n && ok; i++)
+                    if (pix[(x0 + tx[i]) "," (y0 + ty[i])] != tc[i]) ok = 0
+                if (ok) { print x0 + ox, y0 + oy; exit 0 }
+            }
+            exit 1
+        }' "$work/icon.txt" -
+}
+
+icon_shown() {
+    icon_at=$(find_icon)
+}
+
+icon_gone() {
+    ! find_icon >/dev/null
+}
+
+# Waits for the icon; sets click_x, click_y to its centre.
+locate_icon() {
+    poll 5 icon_shown ||
+        fail "expected the 16x16 image of Quorin.ico in the notification area (right half of the taskbar, bottom of the $(current_mode) desktop), got no exact match (screenshot kept as $(keep "$work/taskbar.png" taskbar.png))"
+    desk_size
+    click_x=$((${icon_at% *} + 8))
+    click_y=$((${icon_at#* } + 8))
+}
+
+# --- menus ----------------------------------------------------------------
+
+# keep FILE NAME: a copy under resident-failures/ for a failure line.
+keep() {
+    mkdir -p "$bin/resident-failures"
+    cp "$1" "$bin/resident-failures/$name-$2" 2>/dev/null
+    printf '%s' "$bin/resident-failures/$name-$2"
+}
+
+# The rectangles "l t r b" of the visible menus of process $1, topmost first.
+popups_of() {
+    report popups | awk -F'\t' -v p="$1" '$1 == "POPUP" && $2 == p { print $3, $4, $5, $6 }'
+}
+
+popup_count_is() {
+    [ "$(popups_of "$1" | wc -l)" -eq "$2" ]
+}
+
+# crop RECT FILE: a screenshot of that rectangle once two in a row agree,
+# so that a menu still being painted is not taken.
+crop() {
+    local l t r b i
+    read -r l t r b <<<"$1"
+    rm -f "$2"
+    for i in 1 2 3 4 5 6 7 8 9 10; do
+        import -window root -crop "$((r - l))x$((b - t))+$l+$t" +repage "$work/crop.png" ||
+            return 1
+        if [ -f "$2" ] && [ "$(compare -metric AE "$work/crop.png" "$2" null: 2>&1)" = 0 ]; then
+            return 0
+        fi
+        mv "$work/crop.png" "$2"
+        [ "$i" -gt 1 ] || continue
+        sleep 0.05
+    done
+    return 1
+}
+
+# Items as the menu verb takes them: "-" separator, ">text" submenu,
+# "*text" checked.  mode_items MODES CHECKED prints the top-level menu.
+mode_items() {
+    local m
+    echo ">Settings"
+    echo "-"
+    for m in $1; do
+        if [ "$m" = "$2" ]; then echo "*$m 60 Hz"; else echo "$m 60 Hz"; fi
+    done
+    echo "-"
+    echo "Exit"
+}
+
+# settings_items CHECKED...: the submenu, with those positions checked.
+settings_items() {
+    local labels=("Display low resolutions" "Display not 4/3 resolutions" "Autostart" "-" "Save settings")
+    local i c mark
+    for i in 0 1 2 3 4; do
+        mark=""
+        for c in "$@"; do [ "$c" = "$i" ] && mark="*"; done
+        echo "$mark${labels[$i]}"
+    done
+}
+
+describe() {
+    tr '\n' '|' <"$1" | sed 's/|$//'
+}
+
+# reference TAG X Y < ITEMS (not in a pipe: it sets variables): qlaunch's own menu with ITEMS at X, Y; sets
+# ref_rect and ref_items (one rectangle per item) and takes its picture.
+reference() {
+    local tag=$1 x=$2 y=$3 rep=$work/$1-ref.txt closing=$work/$1-close
+    cat >"$work/$tag.items"
+    rm -f "$rep" "$closing"
+    xdotool mousemove "$park_x" "$park_y"
+    "$WINE" "$bin/qlaunch.exe" menu "$(win_path "$work/$tag.items")" "$x" "$y" \
+        "$(win_path "$rep")" "$(win_path "$closing")" 15000 >>"$work/qlaunch.err" 2>&1 &
+    reference_pid=$!
+    poll 10 test -f "$rep" || fail "$tag: qlaunch's reference menu did not open"
+    ref_rect=$(awk -F'\t' '$1 == "POPUP" { print $2, $3, $4, $5 }' "$rep")
+    mapfile -t ref_items < <(awk -F'\t' '$1 == "ITEM" { print $3, $4, $5, $6 }' "$rep")
+    crop "$ref_rect" "$work/$tag-ref.png" || fail "$tag: the reference menu did not settle"
+    touch "$closing"
+    wait "$reference_pid"
+    reference_pid=""
+}
+
+# open_menu TAG BUTTON: presses BUTTON (1 left, 3 right) on the icon, parks
+# the pointer and takes the picture of the resident's menu; sets got_rect.
+open_menu() {
+    xdotool mousemove "$click_x" "$click_y" click "$2" mousemove "$park_x" "$park_y"
+    poll 5 popup_count_is "$pid" 1 ||
+        fail "$1: expected one menu of pid $pid after pressing button $2 on the icon at $click_x,$click_y, got [$(popups_of "$pid" | tr '\n' ',')]"
+    got_rect=$(popups_of "$pid")
+    crop "$got_rect" "$work/$1-got.png" || fail "$1: the menu did not settle"
+}
+
+# same_picture TAG: the resident's menu ($got_rect, TAG-got.png) against
+# the reference (ref_rect, TAG-ref.png).
+same_picture() {
+    local ae
+    [ "$got_rect" = "$ref_rect" ] ||
+        fail "$1: expected a menu at [$ref_rect] (the size of [$(describe "$work/$1.items")]), got [$got_rect]"
+    ae=$(compare -metric AE "$work/$1-got.png" "$work/$1-ref.png" null: 2>&1)
+    [ "$ae" = 0 ] ||
+        fail "$1: expected the picture of [$(describe "$work/$1.items")], got $ae differing pixels ($(keep "$work/$1-got.png" "$1-got.png") against $(keep "$work/$1-ref.png" "$1-ref.png"))"
+}
+
+# click RECT: a left click in the middle of the rectangle, then parks.
+click() {
+    local l t r b
+    read -r l t r b <<<"$1"
+    xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2)) click 1 mousemove "$park_x" "$park_y"
+}
+
+# A click on the bare desktop closes every menu without choosing.
+close_menus() {
+    xdotool mousemove "$park_x" "$park_y" click 1
+    poll 5 popup_count_is "$pid" 0 || fail "$1: the menu did not close on a click beside it"
+}
+
+# open_settings TAG: with the menu open, clicks "Settings"; sets sub_rect.
+open_settings() {
+    click "${top_items[0]}"
+    poll 5 popup_count_is "$pid" 2 ||
+        fail "$1: expected the Settings submenu after a click on \"Settings\", got menus [$(popups_of "$pid" | tr '\n' ',')]"
+    sub_rect=$(popups_of "$pid" | head -n 1)
+    got_rect=$sub_rect
+    crop "$sub_rect" "$work/$1-got.png" || fail "$1: the submenu did not settle"
+}
+
+# check_menus TAG MODES CHECKED-MODE SETTINGS-CHECKED...: the resident's
+# menu and its Settings submenu against the references; leaves top_items and
+# sub_items for clicking, and the menus closed.
+check_menus() {
+    local tag=$1 modes=$2 checked=$3
+    shift 3
+    reference "$tag" "$click_x" "$click_y" < <(mode_items "$modes" "$checked")
+    top_items=("${ref_items[@]}")
+    open_menu "$tag" 3
+    same_picture "$tag"
+    open_settings "$tag-settings"
+    close_menus "$tag"
+    reference "$tag-settings" ${sub_rect% * *} < <(settings_items "$@")
+    sub_items=("${ref_items[@]}")
+    same_picture "$tag-settings"
+}
+
+# choose_setting POSITION: menu, "Settings", then that submenu item.
+choose_setting() {
+    open_menu "setting-$1" 3
+    open_settings "setting-$1"
+    click "${sub_items[$1]}"
+    poll 5 popup_count_is "$pid" 0 ||
+        fail "a click on submenu item $1 left menus [$(popups_of "$pid" | tr '\n' ',')]"
+}
+
+reg_lines() {
+    "$WINE" reg query "$@" 2>/dev/null | tr -d '\r' | awk 'NF >= 3 && $2 ~ /^REG_/ { $1 = $1; print }'
+}
+
+# --- cleanup --------------------------------------------------------------
 
 # shellcheck disable=SC2317  # run by the EXIT trap
 finish() {
-    if [ -n "$pid" ]; then
-        xdotool mousemove "$rest_x" "$rest_y" click 1 >/dev/null 2>&1
-        report close "$pid" "Quorin Tray" >/dev/null
-        [ "$wait_started" = 1 ] && wait "$wait_pid" 2>/dev/null
+    local rc=$? p problem=""
+    trap - EXIT
+    if [ -n "$reference_pid" ]; then
+        touch "$work"/*-close 2>/dev/null || touch "$work/stray-close"
+        for p in "$work"/*.items; do touch "${p%.items}-close"; done
+        poll 3 not_running "$reference_pid" || kill "$reference_pid" 2>/dev/null
+        wait "$reference_pid" 2>/dev/null
     fi
-    restore_display || echo "resident.sh: $name: could not restore $baseline" >&2
-    reg_clear
-    [ -n "${QUORIN_KEEP_CASE:-}" ] || rm -rf "$work"
-}
-trap finish EXIT
-
-started=${EPOCHREALTIME/./}
-elapsed() {
-    local us=$((${EPOCHREALTIME/./} - started))
-    printf '%d.%d s' $((us / 1000000)) $((us / 100000 % 10))
-}
-
-# Popup menus of the instance on screen, topmost first: "left top right bottom".
-popups() {
-    report popups | awk -F'\t' -v p="$pid" '$1 == "POPUP" && $2 == p { print $3, $4, $5, $6 }'
-}
-
-menu_open() {
-    [ -n "$(popups)" ]
-}
-
-menu_closed() {
-    [ -z "$(popups)" ]
-}
-
-submenu_open() {
-    [ "$(popups | wc -l)" -ge 2 ]
-}
-
-open_menu() {
-    xdotool mousemove "$icon_x" "$icon_y" click 3
-    poll 10 menu_open || fail "a right-button press on the icon opened no menu"
-    xdotool mousemove "$rest_x" "$rest_y"
-    sleep 0.3
-    read -r menu_left menu_top menu_right menu_bottom <<<"$(popups | tail -n 1)"
-}
-
-close_menu() {
-    xdotool mousemove "$rest_x" "$rest_y" click 1
-    poll 10 menu_closed || fail "the menu did not close"
-}
-
-# expect_menu SHOT ITEM...: opens the instance's menu, and checks it against
-# qlaunch's reference menu of these items (qlaunch's item syntax: ">text"
-# submenu, "-" separator, "*text" checked). Leaves the menu closed, the
-# screenshot in SHOT and the reference's item rectangles in $work/items.txt.
-expect_menu() {
-    local shot=$1 geometry diff
-    shift
-    open_menu
-    screenshot "$shot"
-    close_menu
-    printf '%s\n' "$@" >"$work/expected-items.txt"
-    rm -f "$work/menu.txt" "$work/close-menu"
-    "$WINE" "$bin/qlaunch.exe" menu "$(win_path "$work/expected-items.txt")" "$icon_x" "$icon_y" \
-        "$(win_path "$work/menu.txt")" "$(win_path "$work/close-menu")" 20000 >>"$work/qlaunch.err" 2>&1 &
-    local reference=$!
-    poll 10 test -s "$work/menu.txt" || fail "the reference menu did not open"
-    xdotool mousemove "$rest_x" "$rest_y"
-    sleep 0.3
-    screenshot "$work/reference.png"
-    touch "$work/close-menu"
-    wait "$reference"
-    geometry=$(awk '/^POPUP/ { print $4 - $2 "x" $5 - $3 "+" $2 "+" $3 }' "$work/menu.txt")
-    [ "$geometry" = "$((menu_right - menu_left))x$((menu_bottom - menu_top))+$menu_left+$menu_top" ] ||
-        fail "the menu covers $((menu_right - menu_left))x$((menu_bottom - menu_top))+$menu_left+$menu_top, a menu of [$(paste -sd'|' "$work/expected-items.txt")] covers $geometry"
-    convert "$shot" -crop "$geometry" +repage "$work/got.png"
-    convert "$work/reference.png" -crop "$geometry" +repage "$work/want.png"
-    diff=$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)
-    [ "$diff" = 0 ] ||
-        fail "the menu differs from one of [$(paste -sd'|' "$work/expected-items.txt")] in $diff pixels"
-    grep '^ITEM' "$work/menu.txt" >"$work/items.txt"
-}
-
-# item_centre INDEX: "x y" of the reference item's centre.
-item_centre() {
-    awk -F'\t' -v i="$1" '$2 == i { print int(($3 + $5) / 2), int(($4 + $6) / 2) }' "$work/items.txt"
-}
-
-# click_item INDEX: opens the menu and chooses that item.
-click_item() {
-    local x y
-    read -r x y <<<"$(item_centre "$1")"
-    open_menu
-    xdotool mousemove "$x" "$y"
-    sleep 0.3
-    xdotool click 1
-    poll 10 menu_closed || fail "the menu stayed open after choosing item $1"
-}
-
-# click_setting INDEX: chooses item INDEX (0 to 4) of the "Settings" submenu;
-# its rows and border have the sizes of the reference menu's.
-click_setting() {
-    local x y text_h sep_h border left top right offset
-    text_h=$(awk -F'\t' '$2 == 0 { print $6 - $4 }' "$work/items.txt")
-    sep_h=$(awk -F'\t' '$2 == 1 { print $6 - $4 }' "$work/items.txt")
-    border=$(awk -F'\t' '$1 == "POPUP" { top = $3 } $1 == "ITEM" && $2 == 0 { print $4 - top }' "$work/menu.txt")
-    open_menu
-    # "Settings" heads the menu, whatever the list below it holds.
-    x=$(((menu_left + menu_right) / 2))
-    y=$((menu_top + border + text_h / 2))
-    xdotool mousemove "$x" "$y"
-    poll 10 submenu_open || fail "the Settings submenu did not open"
-    read -r left top right _ <<<"$(popups | head -n 1)"
-    offset=$((border + text_h * $1 + text_h / 2))
-    [ "$1" -le 3 ] || offset=$((border + text_h * 3 + sep_h + text_h / 2))
-    xdotool mousemove "$(((left + right) / 2))" "$y"
-    xdotool mousemove "$(((left + right) / 2))" "$((top + offset))"
-    sleep 0.3
-    xdotool click 1
-    poll 10 menu_closed || fail "the menu stayed open after choosing setting $1"
-}
-
-main_menu_items() {
-    local mode items=(">Settings" -)
-    for mode in "$@"; do
-        if [ "$mode" = "1024x768 60 Hz" ]; then items+=("*$mode"); else items+=("$mode"); fi
+    for p in "${resident_pids[@]}"; do
+        # An open menu would keep the window from taking WM_CLOSE in time.
+        if [ -n "$(popups_of "$p")" ]; then
+            xdotool mousemove "$park_x" "$park_y" click 1
+            poll 3 popup_count_is "$p" 0
+        fi
+        case $(end_resident "$p" | head -n 1) in
+        $'EXIT\t0' | $'EXIT\t1' | $'EXIT\tGONE') ;;
+        *) problem+="pid $p had to be ended; " ;;
+        esac
     done
-    items+=(- Exit)
-    printf '%s\n' "${items[@]}"
+    xdotool mousemove "$park_x" "$park_y" 2>/dev/null
+    restore_display || problem+="the display did not return to $baseline; "
+    [ "$registry_touched" = 0 ] || clear_registry
+    rm -rf "$work"
+    if [ -n "$verdict" ]; then
+        echo "$verdict ($(elapsed))"
+        exit 1
+    fi
+    if [ "$rc" -ne 0 ]; then
+        echo "FAIL $name: the script stopped with exit code $rc ($(elapsed))"
+        exit 1
+    fi
+    if [ -n "$problem" ]; then
+        echo "FAIL $name: passed, but ${problem%; } ($(elapsed))"
+        exit 1
+    fi
+    echo "PASS $name ($(elapsed))"
+    exit 0
 }
 
-restore_display || fail "could not set the starting mode $baseline"
-reg_clear
-start_resident
+not_running() {
+    ! kill -0 "$1" 2>/dev/null
+}
 
-case $name in
-icon)
-    [ "$(tray_windows)" = 1 ] || fail "expected one \"Quorin Tray\" window, got $(tray_windows)"
-    ;;
-second-start)
-    : >"$work/empty.txt"
-    ql run "$(win_path "$bin/quorin.exe")" "$(win_path "$work/empty.txt")" "$(win_path "$work/run.txt")" 10000
-    second=$(sed -n 's/^EXIT\t//p' "$work/run.txt")
-    [ "$second" = 1 ] || fail "a second resident start exited with '$second', expected 1"
-    [ "$(tray_windows)" = 1 ] || fail "expected one \"Quorin Tray\" window, got $(tray_windows)"
-    ;;
-oneshot-while-resident)
+# --- the cases ------------------------------------------------------------
+
+case_icon() {
+    icon_gone || fail "the icon is in the notification area before the program started"
+    start_resident
+    locate_icon
+    [ "$(tray_pids | tr '\n' ' ')" = "$pid " ] ||
+        fail "expected one \"Quorin Tray\" window, of pid $pid, got pids [$(tray_pids | tr '\n' ' ')]"
+    [ "$(report windows "Quorin Tray" | awk -F'\t' '{ print $3 }')" = 0 ] ||
+        fail "expected the \"Quorin Tray\" window to stay hidden, got it visible"
+}
+
+case_second_start() {
+    start_resident
+    local got
+    got=$(ql run "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/second.txt")" 5000
+        flatten <"$work/second.txt")
+    [ "$got" = "[EXIT|1][MODE|$baseline@60]" ] ||
+        fail "second resident start: expected [EXIT|1][MODE|$baseline@60] got $got"
+    [ "$(tray_pids | tr '\n' ' ')" = "$pid " ] ||
+        fail "expected only the first instance's window (pid $pid), got pids [$(tray_pids | tr '\n' ' ')]"
+}
+
+case_oneshot_while_resident() {
+    start_resident
+    local got
     printf '800x600' >"$work/cmdline.txt"
-    ql run "$(win_path "$bin/quorin.exe")" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/run.txt")" 10000
-    got=$(paste -sd'|' "$work/run.txt")
-    [ "$got" = "EXIT	0|MODE	800x600x32@60" ] || fail "expected [EXIT 0|MODE 800x600x32@60], got [$got]"
-    restore_display || fail "could not restore $baseline"
-    has_window || fail "the resident instance is gone"
-    ;;
-menu)
-    mapfile -t items < <(main_menu_items "${default_modes[@]}")
-    expect_menu "$state/../resident-menu.png" "${items[@]}"
-    ;;
-choose-mode)
-    mapfile -t items < <(main_menu_items "${default_modes[@]}")
-    expect_menu "$work/menu.png" "${items[@]}"
-    # Items: Settings, separator, then the modes; 800x600 is the third mode.
-    click_item 4
-    poll 10 mode_is "800x600x32@60" ||
-        fail "choosing \"800x600 60 Hz\" left the display at $(current_mode)"
-    ;;
-low-res)
-    mapfile -t items < <(main_menu_items "${default_modes[@]}")
-    expect_menu "$work/menu.png" "${items[@]}"
-    click_setting 0
-    mapfile -t items < <(main_menu_items "${low_modes[@]}" "${default_modes[@]}")
-    expect_menu "$work/menu.png" "${items[@]}"
-    [ -z "$(reg_value 'HKCU\Software\Quorin' DisplayLoRes)" ] || fail "the filter was saved without \"Save settings\""
-    ;;
-save-and-autostart)
-    mapfile -t items < <(main_menu_items "${default_modes[@]}")
-    expect_menu "$work/menu.png" "${items[@]}"
-    click_setting 0
-    click_setting 4
-    got="$(reg_value 'HKCU\Software\Quorin' DisplayLoRes)|$(reg_value 'HKCU\Software\Quorin' DisplayNonStdRatio)"
-    [ "$got" = "REG_DWORD 0x1|REG_DWORD 0x0" ] ||
-        fail "after \"Save settings\" expected [REG_DWORD 0x1|REG_DWORD 0x0], got [$got]"
-    run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
-    click_setting 2
-    want="REG_SZ \"$(win_path "$bin/quorin.exe")\""
-    poll 5 reg_is "$run_key" Quorin "$want" ||
-        fail "after \"Autostart\" expected [$want], got [$(reg_value "$run_key" Quorin)]"
-    click_setting 2
-    poll 5 reg_is "$run_key" Quorin "" ||
-        fail "a second \"Autostart\" left [$(reg_value "$run_key" Quorin)]"
-    ;;
-exit)
-    mapfile -t items < <(main_menu_items "${default_modes[@]}")
-    expect_menu "$work/menu.png" "${items[@]}"
-    start_wait
-    click_item $((${#items[@]} - 1))
-    finish_wait
-    [ "$code" = 0 ] || fail "after \"Exit\" the process ended with '$code', expected 0"
-    pid=""
-    [ "$(tray_windows)" = 0 ] || fail "the \"Quorin Tray\" window outlived Exit"
-    poll 5 no_icon || fail "the icon stayed in the notification area after Exit"
-    ;;
-esac
+    got=$(ql run "$exe" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/oneshot.txt")" 10000
+        flatten <"$work/oneshot.txt")
+    [ "$got" = "[EXIT|0][MODE|800x600x32@60]" ] ||
+        fail "one-shot 800x600 beside the resident: expected [EXIT|0][MODE|800x600x32@60] got $got"
+    has_tray_window "$pid" || fail "the resident instance (pid $pid) lost its window during the one-shot"
+}
 
-# Every case ends the instance the way a person does and expects exit code 0.
-if [ -n "$pid" ]; then
-    start_wait
-    report close "$pid" "Quorin Tray" >/dev/null
-    finish_wait
-    pid=""
-    [ "$code" = 0 ] || fail "closing the window ended the process with '$code', expected 0"
-fi
-echo "PASS $name ($(elapsed))"
-exit 0
+case_menu() {
+    start_resident
+    locate_icon
+    reference top "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
+    top_items=("${ref_items[@]}")
+    open_menu top 3
+    same_picture top
+    import -window root -crop "1024x768+0+0" +repage "$bin/resident-menu.png"
+    open_settings settings
+    import -window root -crop "1024x768+0+0" +repage "$bin/resident-settings.png"
+    close_menus settings
+    reference settings ${sub_rect% * *} < <(settings_items)
+    same_picture settings
+    mode_is "$baseline@60" || fail "opening and closing the menu changed the mode: expected $baseline@60 got $(current_mode)"
+    has_tray_window "$pid" || fail "the resident instance ended after the menu closed"
+}
+
+case_left_button() {
+    start_resident
+    locate_icon
+    reference left "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
+    open_menu left 1
+    same_picture left
+    close_menus left
+}
+
+case_choose_mode() {
+    start_resident
+    locate_icon
+    reference top "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
+    open_menu top 3
+    same_picture top
+    # Items: Settings, separator, then the modes from position 2.
+    click "${ref_items[4]}"
+    poll 5 mode_is 800x600x32@60 ||
+        fail "choosing \"800x600 60 Hz\": expected mode 800x600x32@60 got $(current_mode)"
+    # The next menu checks the new mode; the icon sits in the new taskbar.
+    locate_icon
+    [ "$desk_w"x"$desk_h" = 800x600 ] || fail "expected an 800x600 desktop, got ${desk_w}x$desk_h"
+    reference after "$click_x" "$click_y" < <(mode_items "$modes_default" 800x600)
+    open_menu after 3
+    same_picture after
+    close_menus after
+}
+
+case_low_res() {
+    registry_touched=1
+    start_resident
+    locate_icon
+    check_menus before "$modes_default" 1024x768
+    choose_setting "$sub_low"
+    check_menus after "$modes_low" 1024x768 "$sub_low"
+    local got
+    got=$(reg_lines "$settings_key")
+    [ -z "$got" ] || fail "a filter toggle without \"Save settings\": expected no values under $settings_key, got [$got]"
+}
+
+case_save_settings() {
+    registry_touched=1
+    start_resident
+    locate_icon
+    check_menus before "$modes_default" 1024x768
+    choose_setting "$sub_low"
+    # The longer list moves the menu: new positions for the clicks.
+    check_menus after "$modes_low" 1024x768 "$sub_low"
+    choose_setting "$sub_save"
+    local got expected
+    got=$(reg_lines "$settings_key" | sort)
+    expected=$'DisplayLoRes REG_DWORD 0x1\nDisplayNonStdRatio REG_DWORD 0x0'
+    [ "$got" = "$expected" ] ||
+        fail "after \"Save settings\": expected [${expected//$'\n'/; }] under $settings_key, got [${got//$'\n'/; }]"
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ -z "$got" ] || fail "autostart is off: expected no Run value Quorin, got [$got]"
+    # The next start loads what was saved.
+    got=$(end_resident "$pid" | flatten)
+    [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "ending the first instance: expected [EXIT|0][MODE|$baseline@60] got $got"
+    start_resident
+    locate_icon
+    reference restarted "$click_x" "$click_y" < <(mode_items "$modes_low" 1024x768)
+    open_menu restarted 3
+    same_picture restarted
+    close_menus restarted
+}
+
+case_autostart() {
+    registry_touched=1
+    start_resident
+    locate_icon
+    check_menus before "$modes_default" 1024x768
+    choose_setting "$sub_autostart"
+    local got expected
+    expected="Quorin REG_SZ \"$exe\""
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ "$got" = "$expected" ] || fail "after \"Autostart\": expected [$expected] under $run_key, got [$got]"
+    got=$(reg_lines "$settings_key")
+    [ -z "$got" ] || fail "\"Autostart\" alone: expected no display values under $settings_key, got [$got]"
+    check_menus checked "$modes_default" 1024x768 "$sub_autostart"
+    choose_setting "$sub_autostart"
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ -z "$got" ] || fail "after \"Autostart\" again: expected no Run value Quorin, got [$got]"
+}
+
+case_exit() {
+    start_resident
+    locate_icon
+    reference top "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
+    open_menu top 3
+    same_picture top
+    click "${ref_items[${#ref_items[@]} - 1]}"
+    local got
+    got=$(ql wait "$pid" "$(win_path "$work/exit.txt")" 5000
+        flatten <"$work/exit.txt")
+    [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "after \"Exit\": expected [EXIT|0][MODE|$baseline@60] got $got"
+    poll 3 icon_gone || fail "after \"Exit\": expected no icon in the notification area, got it at $icon_at"
+    no_tray_window "$pid" || fail "after \"Exit\": the \"Quorin Tray\" window of pid $pid is still there"
+}
+
+case_outside_close() {
+    start_resident
+    locate_icon
+    local got first=$pid
+    got=$(end_resident "$pid" | flatten)
+    [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "WM_CLOSE from outside: expected [EXIT|0][MODE|$baseline@60] got $got"
+    poll 3 icon_gone || fail "WM_CLOSE from outside: expected no icon, got it at $icon_at"
+    # The mutex was released: a new resident start stays.
+    start_resident
+    [ "$pid" != "$first" ] || fail "the second start reported the first pid $first"
+    locate_icon
+}
+
+trap finish EXIT
+restore_display || fail "could not set the starting mode $baseline: $(report mode | flatten)"
+clear_registry
+[ -z "$(tray_pids)" ] ||
+    fail "a resident instance from before is still running (pids $(tray_pids | tr '\n' ' '))"
+"case_${name//-/_}"
