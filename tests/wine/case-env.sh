@@ -17,7 +17,26 @@ join_session() {
 }
 
 # ql VERB ARGS...: qlaunch; its output and that of a console child go to
-# $work/qlaunch.err.
+# $work/qlaunch.err. qlaunch itself ends with 0 to 3; anything else means
+# Wine did not get it running (seen now and then under load), so it is
+# started once more.
 ql() {
-    "$WINE" "$bin/qlaunch.exe" "$@" >>"$work/qlaunch.err" 2>&1
+    local rc=0
+    "$WINE" "$bin/qlaunch.exe" "$@" >>"$work/qlaunch.err" 2>&1 || rc=$?
+    if [ "$rc" -gt 3 ]; then
+        echo "ql: qlaunch $1 did not start (exit $rc); once more" >>"$work/qlaunch.err"
+        sleep 0.5
+        rc=0
+        "$WINE" "$bin/qlaunch.exe" "$@" >>"$work/qlaunch.err" 2>&1 || rc=$?
+    fi
+    return "$rc"
+}
+
+# Report lines as [field|field] groups, so that one line shows them all.
+flatten() {
+    local line out=""
+    while IFS= read -r line || [ -n "$line" ]; do
+        out+="[${line//	/|}]"
+    done
+    printf '%s' "$out"
 }

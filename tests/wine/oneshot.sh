@@ -39,15 +39,6 @@ usage_exit() {
     exit 2
 }
 
-# Report lines as [field|field] groups, so that one line shows them all.
-flatten() {
-    local line out=""
-    while IFS= read -r line || [ -n "$line" ]; do
-        out+="[${line//	/|}]"
-    done
-    printf '%s' "$out"
-}
-
 # shellcheck source=case-env.sh
 . "$here/case-env.sh"
 
@@ -83,7 +74,8 @@ elapsed() {
     printf '%d.%d s' $((us / 1000000)) $((us / 100000 % 10))
 }
 
-if ! restore_display; then
+# Under load Wine now and then fails to start a program at all; try twice.
+if ! restore_display && ! { sleep 0.5 && restore_display; }; then
     echo "FAIL $name: could not set the starting mode $baseline: $(flatten 2>/dev/null <"$work/restore.txt")"
     exit 1
 fi

@@ -105,15 +105,6 @@ report() {
     cat "$r" 2>/dev/null
 }
 
-# Report lines as [field|field] groups, so that one line shows them all.
-flatten() {
-    local line out=""
-    while IFS= read -r line || [ -n "$line" ]; do
-        out+="[${line//	/|}]"
-    done
-    printf '%s' "$out"
-}
-
 # poll SECONDS COMMAND...: runs COMMAND every 50 ms until it succeeds.
 poll() {
     local deadline=$((${EPOCHREALTIME/./} + $1 * 1000000))
