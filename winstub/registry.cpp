@@ -222,6 +222,22 @@ bool TakeScriptedFailure(const char* name, LONG& error)
     return true;
 }
 
+// The key behind a handle that may change values, or null with the error
+// Windows gives: a closed handle, one opened without KEY_SET_VALUE, or a
+// write the test scripted to fail.
+Key* WritableKey(HKEY handle, const char* valueName, LONG& error)
+{
+    REGSAM access = 0;
+    Key* key = KeyOf(handle, &access);
+    error = key == nullptr ? ERROR_INVALID_HANDLE
+            : (access & KEY_SET_VALUE) == 0 ? ERROR_ACCESS_DENIED
+                                            : ERROR_SUCCESS;
+    if (error == ERROR_SUCCESS && TakeScriptedFailure(valueName, error)) {
+        return nullptr;
+    }
+    return error == ERROR_SUCCESS ? key : nullptr;
+}
+
 std::string DataText(DWORD type, const BYTE* data, DWORD size)
 {
     if (data == nullptr) {
@@ -476,19 +492,12 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
                                        std::to_string(reserved) + " " + std::to_string(type) +
                                        " " + stub::DataText(type, data, dataSize) + " " +
                                        std::to_string(dataSize));
-    REGSAM access = 0;
-    stub::Key* found = stub::KeyOf(key, &access);
-    if (found == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
     if (data == nullptr && dataSize != 0) {
         return stub::ErrorNoAccess;
     }
     LONG error = ERROR_SUCCESS;
-    if (stub::TakeScriptedFailure(valueName, error)) {
+    stub::Key* found = stub::WritableKey(key, valueName, error);
+    if (found == nullptr) {
         return error;
     }
     stub::StoreValue(*found, valueName, type,
@@ -499,16 +508,9 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
 LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName)
 {
     stub::Record("RegDeleteValueA", stub::KeyText(key) + " " + stub::Text(valueName));
-    REGSAM access = 0;
-    stub::Key* found = stub::KeyOf(key, &access);
-    if (found == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
     LONG error = ERROR_SUCCESS;
-    if (stub::TakeScriptedFailure(valueName, error)) {
+    stub::Key* found = stub::WritableKey(key, valueName, error);
+    if (found == nullptr) {
         return error;
     }
     const stub::Value* value = stub::FindValue(*found, valueName);

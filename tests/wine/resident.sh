@@ -379,13 +379,20 @@ open_settings() {
 # check_menus TAG MODES CHECKED-MODE SETTINGS-CHECKED...: the resident's
 # menu and its Settings submenu against the references; leaves top_items and
 # sub_items for clicking, and the menus closed.
+# open_expected_menu TAG MODES CHECKED [BUTTON]: opens the menu with that
+# button (3 right, 1 left) and checks it against the reference of those items;
+# the menu stays open.
+open_expected_menu() {
+    reference "$1" "$click_x" "$click_y" < <(mode_items "$2" "$3")
+    open_menu "$1" "${4:-3}"
+    same_picture "$1"
+}
+
 check_menus() {
     local tag=$1 modes=$2 checked=$3
     shift 3
-    reference "$tag" "$click_x" "$click_y" < <(mode_items "$modes" "$checked")
+    open_expected_menu "$tag" "$modes" "$checked"
     top_items=("${ref_items[@]}")
-    open_menu "$tag" 3
-    same_picture "$tag"
     open_settings "$tag-settings"
     close_menus "$tag"
     reference "$tag-settings" ${sub_rect% * *} < <(settings_items "$@")
@@ -490,10 +497,8 @@ case_oneshot_while_resident() {
 case_menu() {
     start_resident
     locate_icon
-    reference top "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
+    open_expected_menu top "$modes_default" 1024x768
     top_items=("${ref_items[@]}")
-    open_menu top 3
-    same_picture top
     import -window root -crop "1024x768+0+0" +repage "$bin/resident-menu.png"
     open_settings settings
     import -window root -crop "1024x768+0+0" +repage "$bin/resident-settings.png"
@@ -507,18 +512,14 @@ case_menu() {
 case_left_button() {
     start_resident
     locate_icon
-    reference left "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
-    open_menu left 1
-    same_picture left
+    open_expected_menu left "$modes_default" 1024x768 1
     close_menus left
 }
 
 case_choose_mode() {
     start_resident
     locate_icon
-    reference top "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
-    open_menu top 3
-    same_picture top
+    open_expected_menu top "$modes_default" 1024x768
     # Items: Settings, separator, then the modes from position 2.
     click "${ref_items[4]}"
     poll 5 mode_is 800x600x32@60 ||
@@ -526,9 +527,7 @@ case_choose_mode() {
     # The next menu checks the new mode; the icon sits in the new taskbar.
     locate_icon
     [ "$desk_w"x"$desk_h" = 800x600 ] || fail "expected an 800x600 desktop, got ${desk_w}x$desk_h"
-    reference after "$click_x" "$click_y" < <(mode_items "$modes_default" 800x600)
-    open_menu after 3
-    same_picture after
+    open_expected_menu after "$modes_default" 800x600
     close_menus after
 }
 
@@ -565,9 +564,7 @@ case_save_settings() {
     [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "ending the first instance: expected [EXIT|0][MODE|$baseline@60] got $got"
     start_resident
     locate_icon
-    reference restarted "$click_x" "$click_y" < <(mode_items "$modes_low" 1024x768)
-    open_menu restarted 3
-    same_picture restarted
+    open_expected_menu restarted "$modes_low" 1024x768
     close_menus restarted
 }
 
@@ -592,9 +589,7 @@ case_autostart() {
 case_exit() {
     start_resident
     locate_icon
-    reference top "$click_x" "$click_y" < <(mode_items "$modes_default" 1024x768)
-    open_menu top 3
-    same_picture top
+    open_expected_menu top "$modes_default" 1024x768
     click "${ref_items[${#ref_items[@]} - 1]}"
     local got
     got=$(ql wait "$pid" "$(win_path "$work/exit.txt")" 5000
