@@ -65,6 +65,17 @@ void Record(const std::string& name, const std::string& args)
     CallLog().push_back(Call{name, args});
 }
 
+std::size_t FirstCall(const std::string& name, std::size_t from)
+{
+    const std::vector<Call>& calls = CallLog();
+    for (std::size_t i = from; i < calls.size(); ++i) {
+        if (calls[i].name == name) {
+            return i;
+        }
+    }
+    return calls.size();
+}
+
 void Reset()
 {
     for (ResetFunction reset : Resetters()) {

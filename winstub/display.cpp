@@ -16,6 +16,8 @@ struct DisplayState {
     std::size_t nextScripted = 0;
     std::vector<ModeChange> changes;
     int openDCs = 0;
+    unsigned scalePercent = 100;
+    bool dpiAware = false;
 };
 
 DisplayState& Display()
@@ -33,6 +35,17 @@ void ResetDisplay()
 
 // The only device context the stand-in hands out.
 HDC const DisplayDC = reinterpret_cast<HDC>(static_cast<std::uintptr_t>(0xdc01));
+
+// What a process that has not declared itself DPI-aware reads of a size.
+int Virtualized(DWORD size)
+{
+    const DisplayState& display = Display();
+    if (display.dpiAware) {
+        return static_cast<int>(size);
+    }
+    return static_cast<int>((std::uint64_t{size} * 100 + display.scalePercent / 2) /
+                            display.scalePercent);
+}
 
 } // namespace
 
@@ -60,6 +73,18 @@ const std::vector<ModeChange>& ModeChanges()
 int OpenDeviceContexts()
 {
     return Display().openDCs;
+}
+
+void SeedDisplayScale(unsigned percent)
+{
+    Display().scalePercent = percent;
+}
+
+BOOL WINAPI SetProcessDPIAware()
+{
+    Record("SetProcessDPIAware");
+    Display().dpiAware = true;
+    return TRUE;
 }
 
 } // namespace stub
@@ -134,9 +159,9 @@ int WINAPI GetDeviceCaps(HDC dc, int index)
     const stub::Mode& mode = stub::Display().current;
     switch (index) {
     case HORZRES:
-        return static_cast<int>(mode.width);
+        return stub::Virtualized(mode.width);
     case VERTRES:
-        return static_cast<int>(mode.height);
+        return stub::Virtualized(mode.height);
     case BITSPIXEL:
         return static_cast<int>(mode.bitsPerPel);
     case VREFRESH:

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstddef>
+#include <cstring>
 #include <set>
 
 namespace stub {
@@ -15,6 +17,7 @@ struct KernelState {
     std::vector<MutexState> created;
     bool failNextCreate = false;
     DWORD failError = 0;
+    std::set<std::string> removedFunctions;
 };
 
 KernelState& Kernel()
@@ -32,6 +35,36 @@ void ResetKernel()
 
 // Handles of created mutexes are their index plus this base.
 const std::uintptr_t MutexHandleBase = 0x4d00;
+
+// The only module the program looks functions up in.
+HMODULE const User32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x75a00000));
+
+template <typename Function>
+FARPROC Exported(Function function)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+struct Export {
+    const char* name;
+    FARPROC function;
+};
+
+const Export User32Exports[] = {
+    {"SetProcessDPIAware", Exported(&SetProcessDPIAware)},
+    {"ChangeWindowMessageFilter", Exported(&ChangeWindowMessageFilter)},
+    {"ChangeWindowMessageFilterEx", Exported(&ChangeWindowMessageFilterEx)},
+};
+
+bool SameNameIgnoringCase(const char* a, const char* b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+    }
+    return *a == *b;
+}
 
 } // namespace
 
@@ -54,6 +87,11 @@ void FailNextMutexCreate(DWORD error)
 std::vector<MutexState> CreatedMutexes()
 {
     return Kernel().created;
+}
+
+void RemoveUser32Function(const std::string& name)
+{
+    Kernel().removedFunctions.insert(name);
 }
 
 } // namespace stub
@@ -105,4 +143,32 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex)
     state.owned = false;
     ++state.releases;
     return TRUE;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
+{
+    stub::Record("GetModuleHandleA", stub::Text(moduleName));
+    if (moduleName != nullptr && (stub::SameNameIgnoringCase(moduleName, "user32.dll") ||
+                                  stub::SameNameIgnoringCase(moduleName, "user32"))) {
+        return stub::User32;
+    }
+    stub::SetError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+// Export names are matched exactly, as Windows does.
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName)
+{
+    stub::Record("GetProcAddress",
+                 stub::Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + stub::Text(procName));
+    if (module == stub::User32 && procName != nullptr &&
+        stub::Kernel().removedFunctions.count(procName) == 0) {
+        for (const stub::Export& entry : stub::User32Exports) {
+            if (std::strcmp(entry.name, procName) == 0) {
+                return entry.function;
+            }
+        }
+    }
+    stub::SetError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
 }

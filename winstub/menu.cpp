@@ -208,8 +208,14 @@ DWORD WINAPI CheckMenuItem(HMENU menu, UINT idCheckItem, UINT check)
         stub::SetError(stub::ErrorInvalidMenuHandle);
         return stub::NotFound;
     }
-    // Only MF_BYCOMMAND is modelled; no code of ours checks by position.
-    stub::ItemState* item = stub::FindByCommand(menu, idCheckItem);
+    stub::ItemState* item = nullptr;
+    if ((check & MF_BYPOSITION) != 0) {
+        // A position counts in this menu alone, a submenu's items not included.
+        std::vector<stub::ItemState>& items = stub::Find(menu)->items;
+        item = idCheckItem < items.size() ? &items[idCheckItem] : nullptr;
+    } else {
+        item = stub::FindByCommand(menu, idCheckItem);
+    }
     if (item == nullptr) {
         return stub::NotFound;
     }

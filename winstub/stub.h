@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ const std::vector<Call>& Calls();
 std::vector<std::string> CallNames();
 int CountCalls(const std::string& name);
 void Record(const std::string& name, const std::string& args = std::string());
+// The position of the first call of that name at or after from, or the
+// log's length when there is none.
+std::size_t FirstCall(const std::string& name, std::size_t from = 0);
 
 // Back to a freshly booted platform with nothing seeded. Each part of the
 // stand-in registers what it must clear.
@@ -60,6 +64,13 @@ struct ModeChange {
 const std::vector<ModeChange>& ModeChanges();
 // Device contexts created and not yet deleted.
 int OpenDeviceContexts();
+// The display's scale in percent, 100 unless set. Like Windows 8.1 and later,
+// HORZRES and VERTRES read the size divided by it until the process calls
+// SetProcessDPIAware; nothing else is scaled.
+void SeedDisplayScale(unsigned percent);
+
+// An older Windows: GetProcAddress does not find this user32 function.
+void RemoveUser32Function(const std::string& name);
 
 // Message boxes.
 struct MessageBox {

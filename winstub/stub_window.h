@@ -46,8 +46,13 @@ HWND FindWindowOfClass(const std::string& className);
 // What another program does: posts to the queue of the window's thread. The
 // call is not the program's, so it is not in the call log.
 bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Posts to every live window.
+// Posts to every live window. The sender runs at the normal integrity level:
+// in an elevated process the message reaches only the windows it was let
+// through to, by ChangeWindowMessageFilterEx for the window or
+// ChangeWindowMessageFilter for the process.
 void Broadcast(UINT message, WPARAM wParam, LPARAM lParam);
+// The process runs elevated ("Run as administrator").
+void SeedElevated(bool elevated);
 
 // The value RegisterWindowMessageA gives the name, registering it if needed.
 UINT RegisteredMessage(const std::string& name);

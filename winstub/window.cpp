@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <set>
 #include <thread>
 
 namespace stub {
@@ -25,6 +26,7 @@ struct WindowState {
     WNDPROC procedure;
     std::thread::id thread;
     bool destroying;
+    std::set<UINT> allowedFromBelow; // ChangeWindowMessageFilterEx
 };
 
 struct Queue {
@@ -41,6 +43,8 @@ struct WindowingState {
     std::map<std::thread::id, Queue> queues;
     POINT cursor = {512, 384};
     DWORD ticks = 0;
+    bool elevated = false;
+    std::set<UINT> processAllowedFromBelow; // ChangeWindowMessageFilter
 };
 
 WindowingState& Windowing()
@@ -213,10 +217,67 @@ bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 void Broadcast(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    const WindowingState& windowing = Windowing();
     for (const Window& window : Windows()) {
-        if (window.alive) {
+        const WindowState* state = Find(window.handle);
+        if (state == nullptr) {
+            continue;
+        }
+        const bool filtered = windowing.elevated &&
+                              windowing.processAllowedFromBelow.count(message) == 0 &&
+                              state->allowedFromBelow.count(message) == 0;
+        if (!filtered) {
             Post(window.handle, message, wParam, lParam);
         }
+    }
+}
+
+void SeedElevated(bool elevated)
+{
+    Windowing().elevated = elevated;
+}
+
+BOOL WINAPI ChangeWindowMessageFilter(UINT message, DWORD flag)
+{
+    Record("ChangeWindowMessageFilter", std::to_string(message) + " " + std::to_string(flag));
+    std::set<UINT>& allowed = Windowing().processAllowedFromBelow;
+    switch (flag) {
+    case MSGFLT_ADD:
+        allowed.insert(message);
+        return TRUE;
+    case 2: // MSGFLT_REMOVE
+        allowed.erase(message);
+        return TRUE;
+    default:
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+}
+
+BOOL WINAPI ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* status)
+{
+    Record("ChangeWindowMessageFilterEx", Hex(reinterpret_cast<std::uintptr_t>(window)) + " " +
+                                              std::to_string(message) + " " +
+                                              std::to_string(action) + " " +
+                                              Hex(reinterpret_cast<std::uintptr_t>(status)));
+    WindowState* state = Find(window);
+    if (state == nullptr) {
+        SetError(ErrorInvalidWindowHandle);
+        return FALSE;
+    }
+    switch (action) {
+    case 0: // MSGFLT_RESET
+        state->allowedFromBelow.clear();
+        return TRUE;
+    case MSGFLT_ALLOW:
+        state->allowedFromBelow.insert(message);
+        return TRUE;
+    case 2: // MSGFLT_DISALLOW
+        state->allowedFromBelow.erase(message);
+        return TRUE;
+    default:
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
 }
 
@@ -331,8 +392,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     const stub::Window info = {handle, exStyle, found->className, windowName != nullptr,
                                windowName != nullptr ? windowName : "", style, x, y, width,
                                height, parent, menu, instance, param, true};
-    windowing.windows.push_back(
-        stub::WindowState{info, found->members.lpfnWndProc, std::this_thread::get_id(), false});
+    windowing.windows.push_back(stub::WindowState{info, found->members.lpfnWndProc,
+                                                  std::this_thread::get_id(), false, {}});
     // The real lParam points to a CREATESTRUCT; no code of ours reads it.
     if (stub::Deliver(handle, WM_CREATE, 0, 0) == -1) {
         // Windows drops the window without sending WM_DESTROY.

@@ -62,6 +62,8 @@ typedef HKEY* PHKEY;
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 
@@ -158,6 +160,9 @@ DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
 BOOL WINAPI ReleaseMutex(HANDLE mutex);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+typedef std::intptr_t(WINAPI* FARPROC)();
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 
 // The program's entry; the tests call it like the start-up code does.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
@@ -270,6 +275,10 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exitCode);
 UINT WINAPI RegisterWindowMessageA(LPCSTR name);
+// The message filter's actions (Vista's and Windows 7's functions; looked up
+// at run time, so not declared here).
+#define MSGFLT_ADD 1
+#define MSGFLT_ALLOW 1
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 BOOL WINAPI DestroyIcon(HICON icon);
@@ -280,6 +289,7 @@ BOOL WINAPI SetForegroundWindow(HWND window);
 // Menus
 #define MF_STRING 0x00000000L
 #define MF_BYCOMMAND 0x00000000L
+#define MF_BYPOSITION 0x00000400L
 #define MF_UNCHECKED 0x00000000L
 #define MF_CHECKED 0x00000008L
 #define MF_POPUP 0x00000010L
