@@ -22,6 +22,20 @@ enum {
 // Null until the resident start creates the single-instance mutex.
 extern HANDLE InstanceMutex;
 
+// A user32 function newer than the oldest Windows the program starts on is
+// looked up, never imported, so that the program still starts there; null
+// where the function does not exist.
+template <typename Function>
+Function FindUser32Function(const char* name)
+{
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    if (user32 == nullptr) {
+        return nullptr;
+    }
+    // Through the generic function type, which converts to any other.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)));
+}
+
 int HandleCommandLine(const char* text, DisplayMode& mode);
 // Cuts text in place. Entry 0 is an empty placeholder, a null entry ends the
 // list, and count receives the number of tokens plus one.

@@ -7,8 +7,21 @@
 
 HANDLE InstanceMutex = nullptr;
 
+typedef BOOL(WINAPI* SetProcessDPIAwareFunction)();
+
+// Windows 8.1 and later scale the display size that an unaware process reads,
+// and the current mode would then not be the one the display is in.
+static void DeclareDpiAware()
+{
+    const auto setDpiAware = FindUser32Function<SetProcessDPIAwareFunction>("SetProcessDPIAware");
+    if (setDpiAware != nullptr) {
+        setDpiAware();
+    }
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine, int /*show*/)
 {
+    DeclareDpiAware();
     DisplayMode mode = {0, 0, 0, 0};
     const int handled = HandleCommandLine(commandLine != nullptr ? commandLine : "", mode);
     if (handled == CMDLINE_APPLY) {

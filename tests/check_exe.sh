@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks a built executable's headers and imports: the right machine, the GUI
-# subsystem, and nothing imported beyond the system DLLs.
+# subsystem, nothing imported beyond the system DLLs, and no function that
+# older Windows lack.
 # usage: check_exe.sh OBJDUMP EXE PROCESSOR [MAX_BYTES]
 set -u
 objdump=$1 exe=$2 processor=$3 max_bytes=${4:-}
@@ -30,6 +31,13 @@ for dll in $imports; do
         KERNEL32.DLL | USER32.DLL | GDI32.DLL | SHELL32.DLL | ADVAPI32.DLL | MSVCRT.DLL) ;;
         *) fail "imports $dll, which is not a system DLL of the allowed list" ;;
     esac
+done
+
+# Newer than the oldest Windows the program starts on: an import would stop it
+# from starting there, so these are looked up at run time.
+for function in SetProcessDPIAware ChangeWindowMessageFilter ChangeWindowMessageFilterEx; do
+    printf '%s\n' "$headers" | grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$function\$" &&
+        fail "imports $function, which older Windows lack"
 done
 
 if [ -n "$max_bytes" ]; then

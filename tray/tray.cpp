@@ -31,9 +31,34 @@ static void AddTrayIcon()
     DestroyIcon(TrayIconData.hIcon);
 }
 
+typedef BOOL(WINAPI* ChangeWindowMessageFilterExFunction)(HWND, UINT, DWORD, void*);
+typedef BOOL(WINAPI* ChangeWindowMessageFilterFunction)(UINT, DWORD);
+
+// An elevated instance does not receive the shell's broadcast, which comes
+// from a lower integrity level, and would never get its icon back after the
+// shell restarts. Only this one message is let through.
+static void LetTaskbarCreatedThrough(HWND window)
+{
+    if (TaskbarCreatedMessage == 0) {
+        return;
+    }
+    const auto allowForWindow =
+        FindUser32Function<ChangeWindowMessageFilterExFunction>("ChangeWindowMessageFilterEx");
+    if (allowForWindow != nullptr) {
+        allowForWindow(window, TaskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+        return;
+    }
+    const auto allowForProcess =
+        FindUser32Function<ChangeWindowMessageFilterFunction>("ChangeWindowMessageFilter");
+    if (allowForProcess != nullptr) {
+        allowForProcess(TaskbarCreatedMessage, MSGFLT_ADD);
+    }
+}
+
 static LRESULT OnCreate(HWND window)
 {
     RebuildModeList();
+    LetTaskbarCreatedThrough(window);
     TrayIconData.cbSize = NOTIFYICONDATAA_V1_SIZE;
     std::memcpy(TrayIconData.szTip, TrayTitle, sizeof TrayTitle);
     TakeIconImage();

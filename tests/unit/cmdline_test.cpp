@@ -205,6 +205,7 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         std::vector<LONG> results;
         int changes;
         bool failureShown;
+        bool olderWindows = false; // no SetProcessDPIAware
     } const cases[] = {
         {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false},
         {"800x600", {DISP_CHANGE_RESTART}, 1, false},
@@ -215,6 +216,7 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         {"-?", {}, 0, false},
         {"a b", {}, 0, false},
         {"bad", {}, 0, false},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, true},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": [" + cases[i].text + "]");
@@ -222,6 +224,9 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         stub::SeedCurrentMode({1024, 768, 32, 60});
         stub::SeedModes({{800, 600, 32, 60}, {800, 600, 32, 75}});
         stub::ScriptChangeResults(cases[i].results);
+        if (cases[i].olderWindows) {
+            stub::RemoveUser32Function("SetProcessDPIAware");
+        }
         std::vector<char> text(cases[i].text, cases[i].text + std::string(cases[i].text).size() + 1);
         EXPECT_EQ(0, WinMain(nullptr, nullptr, text.data(), 0));
         EXPECT_EQ(static_cast<std::size_t>(cases[i].changes), stub::ModeChanges().size());
@@ -230,6 +235,10 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
             failureShown = failureShown || (box.text == "Display mode change failed" && box.caption == "Error");
         }
         EXPECT_EQ(cases[i].failureShown, failureShown);
+        if (!cases[i].olderWindows) {
+            EXPECT_LT(stub::FirstCall("SetProcessDPIAware"), stub::FirstCall("CreateDCA"))
+                << "the size was read before the process declared itself DPI-aware";
+        }
         // A one-shot run never takes the mutex and never reads settings.
         EXPECT_EQ(0, stub::CountCalls("CreateMutexA"));
         EXPECT_EQ(0, stub::CountCalls("RegOpenKeyExA"));
@@ -250,10 +259,12 @@ TEST_F(CommandLine, SecondResidentStartEndsWithOneAndNothingElse)
     stub::SeedExistingMutex("Quorin");
     char text[] = "";
     EXPECT_EQ(1, WinMain(nullptr, nullptr, text, 0));
-    const std::vector<std::string> expected = {"CreateMutexA", "GetLastError"};
+    const std::vector<std::string> expected = {"GetModuleHandleA", "GetProcAddress",
+                                               "SetProcessDPIAware", "CreateMutexA",
+                                               "GetLastError"};
     EXPECT_EQ(expected, stub::CallNames());
-    ASSERT_FALSE(stub::Calls().empty());
-    EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[0].args);
+    ASSERT_EQ(expected.size(), stub::Calls().size());
+    EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[3].args);
     EXPECT_NE(nullptr, InstanceMutex) << "the handle is kept, not closed";
     EXPECT_TRUE(stub::MessageBoxes().empty());
 }

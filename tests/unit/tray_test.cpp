@@ -86,15 +86,7 @@ int RebuildsSince(std::size_t mark)
     return CountSince(mark, "EnumDisplaySettingsA", "(null) 0");
 }
 
-std::size_t FirstCall(const std::string& name, std::size_t from = 0)
-{
-    for (std::size_t i = from; i < stub::Calls().size(); ++i) {
-        if (stub::Calls()[i].name == name) {
-            return i;
-        }
-    }
-    return stub::Calls().size();
-}
+using stub::FirstCall;
 
 std::string Describe(const SettingsRecord& settings)
 {
@@ -347,6 +339,7 @@ TEST_F(TrayWindow, CommandDispatch)
         int applied; // index of the entry applied, -1 for none
         bool closes;
         std::size_t listSize;
+        SettingsRecord before = {640, false, false};
     };
     const SettingsRecord unchanged = {640, false, false};
     const std::vector<Case> cases = {
@@ -370,6 +363,10 @@ TEST_F(TrayWindow, CommandDispatch)
          false, -1, false, 4},
         {"6, empty list", 6, 0, true, unchanged, 0, 0, false, -1, false, 0},
         {"7, empty list", 7, 0, true, unchanged, 0, 0, false, -1, false, 0},
+        {"not 4/3 off again", CMD_NONSTD_RATIO, 0, false, unchanged, 1, 0, false, -1, false, 3,
+         {640, true, false}},
+        {"low res back to 640", CMD_LOW_RES, 0, false, unchanged, 1, 0, false, -1, false, 3,
+         {0, false, false}},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -382,6 +379,7 @@ TEST_F(TrayWindow, CommandDispatch)
         std::size_t mark = 0;
         LRESULT result = -7;
         Then([&] {
+            Settings = c.before;
             listed = ModeList;
             mark = stub::Calls().size();
             result = TrayWindowProc(Tray(), WM_COMMAND, c.wParam, c.lParam);
@@ -524,20 +522,23 @@ TEST_F(TrayWindow, OnlyButtonPressesOpenTheMenu)
     struct Case {
         UINT mouseMessage;
         bool opens;
+        WPARAM icon = TRAY_ICON_ID; // not looked at
     };
     const std::vector<Case> cases = {
         {WM_LBUTTONDOWN, true},    {WM_RBUTTONDOWN, true},     {WM_LBUTTONUP, false},
         {WM_RBUTTONUP, false},     {WM_LBUTTONDBLCLK, false},  {WM_RBUTTONDBLCLK, false},
         {WM_MOUSEMOVE, false},     {0x0207, false} /* middle button */, {0, false},
         {0x007B, false} /* WM_CONTEXTMENU */,
+        {WM_LBUTTONDOWN, true, 2}, {WM_RBUTTONDOWN, true, 0},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i) + ": mouse message " +
-                     std::to_string(cases[i].mouseMessage));
+                     std::to_string(cases[i].mouseMessage) + ", wParam " +
+                     std::to_string(cases[i].icon));
         Fresh();
         LRESULT result = -7;
         Then([&] {
-            result = TrayWindowProc(Tray(), WM_TRAYNOTIFY, TRAY_ICON_ID,
+            result = TrayWindowProc(Tray(), WM_TRAYNOTIFY, cases[i].icon,
                                     static_cast<LPARAM>(cases[i].mouseMessage));
         });
         Then([] { PostToTray(WM_CLOSE, 0, 0); });
@@ -648,14 +649,24 @@ TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
     struct Case {
         const char* what;
         std::function<void()> shell;
+        bool elevated = false;
+        const char* filter = "ChangeWindowMessageFilterEx"; // the one that lets it through
     };
     const std::vector<Case> cases = {
         {"after a shell restart", [] { stub::RestartShell(); }},
         {"while the icon is still there", [] { stub::BroadcastTaskbarCreated(); }},
+        {"elevated, after a shell restart", [] { stub::RestartShell(); }, true},
+        {"elevated, Vista's filter only", [] { stub::RestartShell(); }, true,
+         "ChangeWindowMessageFilter"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].what);
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         Fresh();
+        stub::SeedElevated(c.elevated);
+        if (std::string(c.filter) == "ChangeWindowMessageFilter") {
+            stub::RemoveUser32Function("ChangeWindowMessageFilterEx");
+        }
         HICON first = nullptr;
         std::vector<stub::TrayIcon> shown;
         Then([&] {
@@ -683,6 +694,59 @@ TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
             added += call.message == NIM_ADD && call.result == TRUE && call.liveImage ? 1 : 0;
         }
         EXPECT_EQ(2, added);
+
+        // Only the shell's broadcast is let through, and before the first icon.
+        const std::string message = std::to_string(stub::RegisteredMessage("TaskbarCreated"));
+        const std::size_t filtered = FirstCall(c.filter);
+        ASSERT_LT(filtered, stub::Calls().size()) << "no " << c.filter;
+        EXPECT_EQ(std::string(c.filter) == "ChangeWindowMessageFilter"
+                      ? message + " 1"
+                      : Handle(stub::Windows().at(0).handle) + " " + message + " 1 0x0",
+                  stub::Calls()[filtered].args);
+        EXPECT_EQ(1, stub::CountCalls("ChangeWindowMessageFilterEx") +
+                         stub::CountCalls("ChangeWindowMessageFilter"));
+        EXPECT_LT(filtered, FirstCall("Shell_NotifyIconA"));
+    }
+}
+
+TEST_F(TrayWindow, OnAScaledDisplayTheMenuChecksTheModeTheDisplayIsIn)
+{
+    struct Case {
+        const char* what;
+        unsigned scale;
+        bool olderWindows; // no SetProcessDPIAware
+    };
+    const std::vector<Case> cases = {
+        {"100 %", 100, false},
+        {"125 %", 125, false},
+        {"150 %", 150, false},
+        {"older Windows", 100, true},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        Fresh();
+        stub::SeedModes({{1280, 960, 32, 60}, {1600, 1200, 32, 60}});
+        stub::SeedCurrentMode(stub::Mode{1600, 1200, 32, 60});
+        stub::SeedDisplayScale(c.scale);
+        if (c.olderWindows) {
+            stub::RemoveUser32Function("SetProcessDPIAware");
+        }
+        Then([] { ASSERT_TRUE(stub::ClickTrayIcon(WM_RBUTTONDOWN)); });
+        Then([] { PostToTray(WM_CLOSE, 0, 0); });
+        EXPECT_EQ(0, RunResident());
+
+        ASSERT_EQ(1u, stub::TrackedMenus().size());
+        std::string checked;
+        for (const stub::MenuItem& item : stub::TrackedMenus()[0].tree.items) {
+            checked += item.checked ? "[" + item.text + "]" : "";
+        }
+        EXPECT_EQ("[1600x1200 60 Hz]", checked);
+        EXPECT_EQ(c.olderWindows ? 0 : 1, stub::CountCalls("SetProcessDPIAware"));
+        if (!c.olderWindows) {
+            EXPECT_LT(FirstCall("SetProcessDPIAware"), FirstCall("CreateDCA"))
+                << "the size was read before the process declared itself DPI-aware";
+        }
     }
 }
 
