@@ -208,6 +208,14 @@ TEST_F(TrayMenu, CurrentModeIsMatchedOnSizeAndDepthOnly)
         stub::SeedCurrentMode(c.current);
         const stub::Menu menu = Build();
         ASSERT_EQ(c.list.size() + 4, menu.items.size());
+        const std::string byCommand =
+            Hex(reinterpret_cast<std::uintptr_t>(menu.handle)) + " " +
+            std::to_string(CMD_MODE_BASE + c.checked) + " " + Hex(MF_BYCOMMAND | MF_CHECKED);
+        int checks = 0;
+        for (const stub::Call& call : stub::Calls()) {
+            checks += call.name == "CheckMenuItem" && call.args == byCommand ? 1 : 0;
+        }
+        EXPECT_EQ(c.checked >= 0 ? 1 : 0, checks) << "CheckMenuItem " << byCommand;
         for (std::size_t item = 1; item < menu.items.size(); ++item) {
             const bool expected = c.checked >= 0 && item == static_cast<std::size_t>(c.checked) + 2;
             EXPECT_EQ(expected, menu.items[item].checked) << "top-level position " << item + 1;
