@@ -32,6 +32,10 @@ def read_bytes(path):
         return file.read()
 
 
+def sha256(path):
+    return hashlib.sha256(read_bytes(path)).hexdigest()
+
+
 def package(input_paths, out_dir):
     subprocess.run([sys.executable, packager, version, *input_paths, out_dir],
                    check=True, stdout=subprocess.DEVNULL)
@@ -47,8 +51,8 @@ with zipfile.ZipFile(os.path.join(first_dir, zip_name)) as archive:
           archive.namelist())
     archive.extractall(first_dir)
 extracted = os.path.join(first_dir, folder)
-check("quorin.exe is the built executable", True, read_bytes(os.path.join(extracted, "quorin.exe")) == read_bytes(exe))
-check("Quorin.ico is the icon", True, read_bytes(os.path.join(extracted, "Quorin.ico")) == read_bytes(icon))
+for name, source in (("quorin.exe", exe), ("Quorin.ico", icon)):
+    check(f"{name} in the zip is {source} (SHA-256)", sha256(source), sha256(os.path.join(extracted, name)))
 for name in ("README.txt", "LICENSE.txt"):
     text = read_bytes(os.path.join(extracted, name))
     check(f"{name} lines ending in LF alone", 0, len(re.findall(rb"(?<!\r)\n", text)))
