@@ -3,7 +3,7 @@ PRESETS := host host-asan win32 win64
 JOBS ?= $(shell nproc)
 ARGS ?=
 
-.PHONY: all deps build run test unit wine lint fuzz bench clean $(addprefix build-,$(PRESETS))
+.PHONY: all deps build run test unit wine lint fuzz bench dist clean $(addprefix build-,$(PRESETS))
 
 all: build
 
@@ -42,6 +42,11 @@ bench: deps
 	build/bench/modelist_bench
 	build/bench/paths_bench
 
+# The release zip and its sums in dist/, from the 32-bit product.
+dist: deps
+	@cmake --preset win32 > /dev/null
+	@cmake --build --preset win32 --target dist -j $(JOBS)
+
 test: build
 	@scripts/lint.sh
 	@scripts/fuzz.sh 15
@@ -51,4 +56,4 @@ test: build
 	ctest --preset win64
 
 clean:
-	rm -rf build
+	rm -rf build dist
