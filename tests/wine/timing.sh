@@ -5,7 +5,7 @@
 #   timing.sh [RUNS]
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-bin=${QUORIN_WIN64_DIR:-$here/../../build/win64}
+bin=${QUORIN_WINE_BIN:-$here/../../build/win64}
 runs=${1:-10}
 state=${QUORIN_WINE_STATE:?QUORIN_WINE_STATE is not set (run session.sh start DIR first)}
 eval "$("$here/session.sh" env "$state")" || exit 2
