@@ -8,6 +8,8 @@
 #
 #   install-wine32.sh [FOLDER]   (default /opt/quorin-wine32; root or sudo)
 #
+# The emulator goes to FOLDER-qemu.
+#
 # The folder's bin/wine runs the 32-bit loader; the machine's own wineserver
 # serves it.
 set -eu
@@ -152,12 +154,14 @@ as_wine_builtin() {
 # A few bytes of i386 ELF that only call exit(0) through int 0x80.
 runs_i386() {
     probe=$(mktemp)
-    printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000' >"$probe"
-    printf '\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000' >>"$probe"
-    printf '\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000' >>"$probe"
-    printf '\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010' >>"$probe"
-    printf '\135\000\000\000\135\000\000\000\005\000\000\000\000\020\000\000' >>"$probe"
-    printf '\270\001\000\000\000\061\333\315\200' >>"$probe"
+    {
+        printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000'
+        printf '\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000'
+        printf '\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000'
+        printf '\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010'
+        printf '\135\000\000\000\135\000\000\000\005\000\000\000\000\020\000\000'
+        printf '\270\001\000\000\000\061\333\315\200'
+    } >"$probe"
     chmod 755 "$probe"
     ok=0
     "$probe" 2>/dev/null || ok=1
@@ -195,7 +199,7 @@ register_binfmt() {
         [ ! -e "$misc/$name" ] || echo -1 >"$misc/$name"
         # P keeps argv[0]; F opens the emulator now, so it works in any mount
         # namespace and outlives changes to the folder's path.
-        echo ":$name:M::$head$machine\\x00:$mask:$qemu_folder/usr/bin/qemu-i386:PF" >"$misc/register"
+        printf '%s\n' ":$name:M::$head$machine\\x00:$mask:$qemu_folder/usr/bin/qemu-i386:PF" >"$misc/register"
     done
     done_steps="$done_steps registered i386/i486 ELF with binfmt_misc;"
 }
@@ -203,7 +207,9 @@ register_binfmt() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 wine32_complete || install_wine32
-if ! runs_i386; then
+# QUORIN_WINE32_EMULATE=1 takes the emulator even where i386 runs natively,
+# to try on one machine what another needs.
+if [ "${QUORIN_WINE32_EMULATE:-}" = 1 ] || ! runs_i386; then
     install_qemu
     register_binfmt
     runs_i386 || die "i386 code still does not run after the binfmt_misc registration"
