@@ -7,6 +7,13 @@ target_link_options(qlaunch PRIVATE -static)
 target_link_libraries(qlaunch PRIVATE user32 gdi32)
 set_target_properties(qlaunch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# timing.sh's yardstick, linked the way quorin.exe is.
+add_executable(bare_switch WIN32 ${PROJECT_SOURCE_DIR}/tests/wine/bare_switch.c)
+target_compile_options(bare_switch PRIVATE -Os)
+target_link_options(bare_switch PRIVATE -static -s)
+target_link_libraries(bare_switch PRIVATE user32 gdi32)
+set_target_properties(bare_switch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 # 32-bit Wine may run under an emulator, several times slower: ctest allows
 # for that here, and the scripts scale their waits by the factor the session
 # finds (QUORIN_WINE_SLOWDOWN).
