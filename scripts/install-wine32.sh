@@ -28,10 +28,6 @@ die() {
     exit 1
 }
 
-if [ "$(id -u)" -ne 0 ]; then
-    exec sudo "$0" "$@"
-fi
-
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 [ -n "$codename" ] || die "no VERSION_CODENAME in /etc/os-release"
 
@@ -169,6 +165,12 @@ runs_i386() {
     return "$ok"
 }
 
+# Natively the loader also needs the system's /lib/ld-linux.so.2 (libc6-i386
+# brings it); without it the emulator, which takes it from the folder, runs it.
+wine32_runs() {
+    "$folder/bin/wine" --version >/dev/null 2>&1
+}
+
 install_qemu() {
     [ -x "$qemu_folder/usr/bin/qemu-i386" ] && [ -f "$qemu_folder/.complete" ] && return 0
     rm -rf "$work/apt"
@@ -188,8 +190,13 @@ install_qemu() {
     done_steps="$done_steps unpacked qemu-user $(dpkg-deb -f "$(ls "$work_cache"/qemu-user_*.deb)" Version) into $qemu_folder;"
 }
 
+misc=/proc/sys/fs/binfmt_misc
+
+registered() {
+    grep -qx enabled "$misc/quorin-i386" 2>/dev/null
+}
+
 register_binfmt() {
-    misc=/proc/sys/fs/binfmt_misc
     [ -f "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
     head='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00'
     mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
@@ -204,15 +211,24 @@ register_binfmt() {
     done_steps="$done_steps registered i386/i486 ELF with binfmt_misc;"
 }
 
+emulate=${QUORIN_WINE32_EMULATE:-}
+if [ "$(id -u)" -ne 0 ]; then
+    if { [ "$emulate" != 1 ] || registered; } && wine32_complete && runs_i386 && wine32_runs; then
+        echo "install-wine32: $folder is complete and i386 code runs"
+        exit 0
+    fi
+    exec sudo env QUORIN_WINE32_EMULATE="$emulate" "$0" "$folder"
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 wine32_complete || install_wine32
 # QUORIN_WINE32_EMULATE=1 takes the emulator even where i386 runs natively,
 # to try on one machine what another needs.
-if [ "${QUORIN_WINE32_EMULATE:-}" = 1 ] || ! runs_i386; then
+if { [ "$emulate" = 1 ] && ! registered; } || ! runs_i386 || ! wine32_runs; then
     install_qemu
     register_binfmt
     runs_i386 || die "i386 code still does not run after the binfmt_misc registration"
+    wine32_runs || die "$folder/bin/wine --version fails under the emulator"
 fi
 if [ -n "$done_steps" ]; then
     echo "install-wine32:${done_steps%;}"
