@@ -11,10 +11,13 @@ for package in $packages; do
 done
 if [ -z "$missing" ]; then
     echo "install-deps: everything is present"
-    exit 0
+else
+    echo "install-deps: installing$missing"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 fi
-echo "install-deps: installing$missing"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+# The 32-bit build's Wine, and on every run the emulator's registration,
+# which a reboot drops.
+"$(dirname "$0")/install-wine32.sh"

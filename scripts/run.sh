@@ -12,7 +12,7 @@ state=$root/build/run-session
 session=$root/tests/wine/session.sh
 text=${1:-}
 
-export QUORIN_WIN64_DIR=$win64
+export QUORIN_WINE_BIN=$win64
 headless=1
 if [ -n "${DISPLAY:-}" ] && [ "${CI:-}" != true ]; then
     headless=0

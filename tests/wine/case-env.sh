@@ -11,8 +11,10 @@ join_session() {
     [ -n "$state" ] || usage_exit "QUORIN_WINE_STATE is not set (run session.sh start DIR first)"
     env_text=$("$here/session.sh" env "$state") || exit 2
     eval "$env_text"
-    [ -f "$bin/quorin.exe" ] || usage_exit "no quorin.exe in $bin (set QUORIN_WIN64_DIR)"
-    [ -f "$bin/qlaunch.exe" ] || usage_exit "no qlaunch.exe in $bin (set QUORIN_WIN64_DIR)"
+    # Waits and timeouts are for native Wine; an emulator stretches them.
+    slow=${QUORIN_WINE_SLOWDOWN:-1}
+    [ -f "$bin/quorin.exe" ] || usage_exit "no quorin.exe in $bin (set QUORIN_WINE_BIN)"
+    [ -f "$bin/qlaunch.exe" ] || usage_exit "no qlaunch.exe in $bin (set QUORIN_WINE_BIN)"
     work=$(mktemp -d "$state/case.XXXXXX")
 }
 

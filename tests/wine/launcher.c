@@ -3,7 +3,7 @@
  *
  *   qlaunch run <exe> <cmdline-file> <report-file> [timeout-ms]
  *   qlaunch spawn <exe> <cmdline-file> <report-file>
- *   qlaunch wait <pid> <report-file> <timeout-ms>
+ *   qlaunch wait <pid> <report-file> <timeout-ms> [ready-file]
  *   qlaunch mode <report-file>
  *   qlaunch set <W>x<H>x<B> <report-file>
  *   qlaunch window <class> <report-file>
@@ -25,6 +25,8 @@
  *   EXIT <code>              or EXIT TIMEOUT when the child was killed
  *                            (or EXIT GONE if wait found no such process)
  *   MODE <w>x<h>x<bpp>@<freq> current display settings afterwards
+ * wait creates ready-file (empty) once it holds the process, so that a test
+ * can make the process end only then and still read its exit code.
  * spawn: PID <windows pid>.   set/direct: RESULT <ChangeDisplaySettingsA
  * result>, then MODE.   window: WINDOW 1 or WINDOW 0 (FindWindowA by class).
  *
@@ -501,7 +503,7 @@ static int Usage(void)
     fprintf(stderr,
             "usage: qlaunch run <exe> <cmdline-file> <report-file> [timeout-ms]\n"
             "       qlaunch spawn <exe> <cmdline-file> <report-file>\n"
-            "       qlaunch wait <pid> <report-file> <timeout-ms>\n"
+            "       qlaunch wait <pid> <report-file> <timeout-ms> [ready-file]\n"
             "       qlaunch mode <report-file>\n"
             "       qlaunch set <W>x<H>x<B> <report-file>\n"
             "       qlaunch window <class> <report-file>\n"
@@ -553,7 +555,7 @@ static int VerbSpawn(char **argv, Report *r)
     return 0;
 }
 
-static int VerbWait(char **argv, Report *r)
+static int VerbWait(int argc, char **argv, Report *r)
 {
     DWORD pid, timeout;
     HANDLE proc;
@@ -565,6 +567,14 @@ static int VerbWait(char **argv, Report *r)
         AppendLine(r, "EXIT", "GONE");
         AppendMode(r);
         return 0;
+    }
+    if (argc > 5) {
+        HANDLE ready = CreateFileA(argv[5], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        if (ready == INVALID_HANDLE_VALUE) {
+            CloseHandle(proc);
+            return 3;
+        }
+        CloseHandle(ready);
     }
     rc = Supervise(proc, pid, timeout, r);
     CloseHandle(proc);
@@ -628,9 +638,9 @@ int main(int argc, char **argv)
     } else if (strcmp(verb, "spawn") == 0 && argc == 5) {
         path = argv[4];
         rc = VerbSpawn(argv, &report);
-    } else if (strcmp(verb, "wait") == 0 && argc == 5) {
+    } else if (strcmp(verb, "wait") == 0 && (argc == 5 || argc == 6)) {
         path = argv[3];
-        rc = VerbWait(argv, &report);
+        rc = VerbWait(argc, argv, &report);
     } else if (strcmp(verb, "mode") == 0 && argc == 3) {
         path = argv[2];
         AppendMode(&report);

@@ -6,12 +6,12 @@
 #   oneshot.sh --list    the case names
 #
 # QUORIN_WINE_STATE: state directory of a running session (session.sh start).
-# QUORIN_WIN64_DIR: directory with quorin.exe and qlaunch.exe (default:
+# QUORIN_WINE_BIN: directory with quorin.exe and qlaunch.exe (default:
 #   build/win64 of this tree).
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-bin=${QUORIN_WIN64_DIR:-$here/../../build/win64}
+bin=${QUORIN_WINE_BIN:-$here/../../build/win64}
 baseline=1024x768x32
 timeout_ms=10000
 
@@ -88,7 +88,7 @@ expected=$work/expected.txt
 } >"$expected"
 
 ql run "$(win_path "$bin/quorin.exe")" "$(win_path "$work/cmdline.txt")" \
-    "$(win_path "$work/report.txt")" "$timeout_ms"
+    "$(win_path "$work/report.txt")" "$((timeout_ms * slow))"
 ql_rc=$?
 restore_display
 restore_rc=$?

@@ -7,7 +7,7 @@
 #   resident.sh --list    the case names
 #
 # QUORIN_WINE_STATE: state directory of a running session (session.sh start).
-# QUORIN_WIN64_DIR: directory with quorin.exe, Quorin.ico and qlaunch.exe
+# QUORIN_WINE_BIN: directory with quorin.exe, Quorin.ico and qlaunch.exe
 #   (default: build/win64 of this tree).  Screenshots go there too:
 #   resident-menu.png and resident-settings.png from the menu case, and the
 #   two pictures of a menu that did not match under resident-failures/.
@@ -19,7 +19,7 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-bin=${QUORIN_WIN64_DIR:-$here/../../build/win64}
+bin=${QUORIN_WINE_BIN:-$here/../../build/win64}
 baseline=1024x768x32
 settings_key='HKCU\Software\Quorin'
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
@@ -70,7 +70,7 @@ case_names | grep -qx -- "$name" || usage_exit "unknown case '$name' (see --list
 # shellcheck source=case-env.sh
 . "$here/case-env.sh"
 join_session
-[ -f "$bin/Quorin.ico" ] || usage_exit "no Quorin.ico in $bin (set QUORIN_WIN64_DIR)"
+[ -f "$bin/Quorin.ico" ] || usage_exit "no Quorin.ico in $bin (set QUORIN_WINE_BIN)"
 for tool in xdotool import convert compare; do
     command -v "$tool" >/dev/null || usage_exit "$tool is not installed"
 done
@@ -107,7 +107,7 @@ report() {
 
 # poll SECONDS COMMAND...: runs COMMAND every 50 ms until it succeeds.
 poll() {
-    local deadline=$((${EPOCHREALTIME/./} + $1 * 1000000))
+    local deadline=$((${EPOCHREALTIME/./} + $1 * slow * 1000000))
     shift
     while :; do
         "$@" && return 0
@@ -162,7 +162,7 @@ start_resident() {
     [ -n "$pid" ] || fail "qlaunch spawn failed: $(tr '\n' ' ' <"$work/qlaunch.err")"
     resident_pids+=("$pid")
     poll 10 has_tray_window "$pid" ||
-        fail "resident start: expected a \"Quorin Tray\" window of pid $pid within 10 s, got windows of [$(tray_pids | tr '\n' ' ')]"
+        fail "resident start: expected a \"Quorin Tray\" window of pid $pid within $((10 * slow)) s, got windows of [$(tray_pids | tr '\n' ' ')]"
 }
 
 # Posts WM_CLOSE to the resident's window, waits for the process; prints
@@ -171,7 +171,7 @@ end_resident() {
     local p=$1 r=$work/end.txt
     ql close "$p" "Quorin Tray" "$(win_path "$work/close.txt")"
     rm -f "$r"
-    ql wait "$p" "$(win_path "$r")" 3000
+    ql wait "$p" "$(win_path "$r")" $((3000 * slow))
     cat "$r" 2>/dev/null
 }
 
@@ -321,7 +321,7 @@ reference() {
     rm -f "$rep" "$closing"
     xdotool mousemove "$park_x" "$park_y"
     "$WINE" "$bin/qlaunch.exe" menu "$(win_path "$work/$tag.items")" "$x" "$y" \
-        "$(win_path "$rep")" "$(win_path "$closing")" 15000 >>"$work/qlaunch.err" 2>&1 &
+        "$(win_path "$rep")" "$(win_path "$closing")" $((15000 * slow)) >>"$work/qlaunch.err" 2>&1 &
     reference_pid=$!
     poll 10 test -f "$rep" || fail "$tag: qlaunch's reference menu did not open"
     ref_rect=$(awk -F'\t' '$1 == "POPUP" { print $2, $3, $4, $5 }' "$rep")
@@ -475,7 +475,7 @@ case_icon() {
 case_second_start() {
     start_resident
     local got
-    got=$(ql run "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/second.txt")" 5000
+    got=$(ql run "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/second.txt")" $((5000 * slow))
         flatten <"$work/second.txt")
     [ "$got" = "[EXIT|1][MODE|$baseline@60]" ] ||
         fail "second resident start: expected [EXIT|1][MODE|$baseline@60] got $got"
@@ -487,7 +487,7 @@ case_oneshot_while_resident() {
     start_resident
     local got
     printf '800x600' >"$work/cmdline.txt"
-    got=$(ql run "$exe" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/oneshot.txt")" 10000
+    got=$(ql run "$exe" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/oneshot.txt")" $((10000 * slow))
         flatten <"$work/oneshot.txt")
     [ "$got" = "[EXIT|0][MODE|800x600x32@60]" ] ||
         fail "one-shot 800x600 beside the resident: expected [EXIT|0][MODE|800x600x32@60] got $got"
@@ -590,10 +590,17 @@ case_exit() {
     start_resident
     locate_icon
     open_expected_menu top "$modes_default" 1024x768
+    # The exit code can be read only by a waiter that holds the process
+    # before it ends (an emulated Wine starts qlaunch too slowly to come
+    # after the click).
+    local got waiter
+    rm -f "$work/waiting"
+    ql wait "$pid" "$(win_path "$work/exit.txt")" $((10000 * slow)) "$(win_path "$work/waiting")" &
+    waiter=$!
+    poll 10 test -f "$work/waiting" || fail "\"Exit\": qlaunch wait did not take hold of pid $pid"
     click "${ref_items[${#ref_items[@]} - 1]}"
-    local got
-    got=$(ql wait "$pid" "$(win_path "$work/exit.txt")" 5000
-        flatten <"$work/exit.txt")
+    wait "$waiter"
+    got=$(flatten <"$work/exit.txt")
     [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "after \"Exit\": expected [EXIT|0][MODE|$baseline@60] got $got"
     poll 3 icon_gone || fail "after \"Exit\": expected no icon in the notification area, got it at $icon_at"
     no_tray_window "$pid" || fail "after \"Exit\": the \"Quorin Tray\" window of pid $pid is still there"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# One Wine session for the end-to-end tests: Xvfb, a fresh 64-bit prefix and
-# a 1024x768 virtual desktop with a taskbar that every later wine64 program
-# joins.
+# One Wine session for the end-to-end tests: Xvfb, a fresh prefix and a
+# 1024x768 virtual desktop with a taskbar that every later Wine program of
+# the session's environment joins.
 #
 #   session.sh start STATE_DIR   bring it up (prefix at STATE_DIR/prefix)
 #   session.sh env STATE_DIR     print the exports for other scripts to eval
@@ -10,12 +10,18 @@
 # QUORIN_XDISPLAY: X display number to use; it must be free.  Unset: the
 #   first free one from 97 up.
 # QUORIN_USE_DISPLAY=1: use the X display in DISPLAY instead of an Xvfb.
-# QUORIN_WIN64_DIR: directory holding qlaunch.exe (default: build/win64 of
-#   this tree).
+# QUORIN_WINE_ARCH: win64 (default: the system's wine64) or win32 (a
+#   32-bit prefix run by the 32-bit Wine that scripts/install-wine32.sh puts
+#   in QUORIN_WINE32, default /opt/quorin-wine32).
+# QUORIN_WINE_BIN: directory holding qlaunch.exe of that width (default:
+#   build/win64 or build/win32 of this tree).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-win64_dir=${QUORIN_WIN64_DIR:-$here/../../build/win64}
+arch=${QUORIN_WINE_ARCH:-win64}
+case $arch in win32 | win64) ;; *) echo "session.sh: QUORIN_WINE_ARCH must be win32 or win64" >&2; exit 1 ;; esac
+win64_dir=${QUORIN_WINE_BIN:-$here/../../build/$arch}
+wine32=${QUORIN_WINE32:-/opt/quorin-wine32}
 
 die() {
     echo "session.sh: $*" >&2
@@ -23,7 +29,28 @@ die() {
 }
 
 wine_bin() {
-    command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64
+    if [ "$arch" = win32 ]; then
+        echo "$wine32/bin/wine"
+    else
+        command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64
+    fi
+}
+
+# How many times slower than native Wine runs: 4 when i386 programs go
+# through a binfmt_misc emulator (measured 3 to 4 for a one-shot), else 1.
+# The case scripts multiply their waits by it.
+slowdown() {
+    local entry
+    if [ "$arch" = win32 ]; then
+        for entry in /proc/sys/fs/binfmt_misc/*; do
+            [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
+                grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" && {
+                echo 4
+                return
+            }
+        done
+    fi
+    echo 1
 }
 
 wineserver_bin() {
@@ -149,13 +176,15 @@ write_env() {
         printf 'export WINEDLLOVERRIDES=%q\n' "$WINEDLLOVERRIDES"
         printf 'export WINE=%q\n' "$WINE"
         printf 'export WINESERVER=%q\n' "$WINESERVER"
+        printf 'export QUORIN_WINE_SLOWDOWN=%q\n' "$QUORIN_WINE_SLOWDOWN"
     } >"$state/env"
 }
 
 do_start() {
     local n xvfb ws keeper desktop_reg mode
     [ -f "$win64_dir/qlaunch.exe" ] ||
-        die "no qlaunch.exe in $win64_dir (set QUORIN_WIN64_DIR)"
+        die "no qlaunch.exe in $win64_dir (set QUORIN_WINE_BIN)"
+    [ -x "$(wine_bin)" ] || die "no $arch Wine at $(wine_bin) (run scripts/install-wine32.sh)"
     command -v Xvfb >/dev/null || die "Xvfb is not installed"
     rm -rf "$state/prefix" "$state/env" "$state/pids"
     : >"$state/wine.log"
@@ -175,12 +204,13 @@ do_start() {
     fi
 
     export WINEPREFIX=$state/prefix
-    export WINEARCH=win64
+    export WINEARCH=$arch
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
     WINE=$(wine_bin)
     WINESERVER=$(wineserver_bin)
-    export WINE WINESERVER
+    QUORIN_WINE_SLOWDOWN=${QUORIN_WINE_SLOWDOWN:-$(slowdown)}
+    export WINE WINESERVER QUORIN_WINE_SLOWDOWN
     write_env
 
     # Our own persistent server, so that its pid is known and the prefix
@@ -223,7 +253,7 @@ EOF
     keeper=$!
     record_pid qlaunch "$keeper"
 
-    wait_until 20 taskbar_up "$keeper" || die "the virtual desktop shows no taskbar (see $state/wine.log)"
+    wait_until $((20 * QUORIN_WINE_SLOWDOWN)) taskbar_up "$keeper" || die "the virtual desktop shows no taskbar (see $state/wine.log)"
     mode=$(qlaunch_line mode) || die "qlaunch mode failed (see $state/wine.log)"
     [ "$mode" = "MODE	1024x768x32@60" ] || die "desktop came up as '$mode', not 1024x768x32@60"
     step up

@@ -3,18 +3,25 @@
 # saves and loads, and reg.exe seeds and checks the registry from outside.
 # usage: registry_test.sh PROBE STATE_DIR
 # Needs no X display. Prints PASS/FAIL per case; exits 1 on any failure.
+# QUORIN_WINE_ARCH=win32: a 32-bit prefix under the 32-bit Wine of
+# scripts/install-wine32.sh (in QUORIN_WINE32, default /opt/quorin-wine32).
 set -u
 [ $# -eq 2 ] || { echo "usage: $0 PROBE STATE_DIR" >&2; exit 2; }
 probe_exe=$1 state=$2
 [ -f "$probe_exe" ] || { echo "FAIL: probe $probe_exe missing"; exit 1; }
 
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+arch=${QUORIN_WINE_ARCH:-win64}
+if [ "$arch" = win32 ]; then
+    wine=${QUORIN_WINE32:-/opt/quorin-wine32}/bin/wine
+else
+    wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+fi
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-[ -x "$wine" ] || { echo "FAIL: wine64 not found"; exit 1; }
+[ -x "$wine" ] || { echo "FAIL: no $arch Wine at $wine"; exit 1; }
 
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
-export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$state/prefix" WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 log="$state/wine.log"
 started=$(date +%s)
