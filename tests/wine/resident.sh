@@ -168,11 +168,28 @@ start_resident() {
 # Posts WM_CLOSE to the resident's window, waits for the process; prints
 # qlaunch's report (EXIT 0, or EXIT TIMEOUT once it had to end it).
 end_resident() {
-    local p=$1 r=$work/end.txt
-    ql close "$p" "Quorin Tray" "$(win_path "$work/close.txt")"
+    local p=$1 r=$work/end.txt waiter
     rm -f "$r"
-    ql wait "$p" "$(win_path "$r")" $((3000 * slow))
+    hold_exit "$p" "$r"
+    waiter=$!
+    ql close "$p" "Quorin Tray" "$(win_path "$work/close.txt")"
+    wait "$waiter"
     cat "$r" 2>/dev/null
+}
+
+# hold_exit PID REPORT: a qlaunch wait in the background ($! is its pid) that
+# returns once the waiter holds the process, or has found it gone. The exit
+# code can be read only by a waiter that holds the process before it ends,
+# and an emulated Wine starts qlaunch too slowly to come after the end.
+hold_exit() {
+    local ready=$work/waiting
+    rm -f "$ready"
+    ql wait "$1" "$(win_path "$2")" $((10000 * slow)) "$(win_path "$ready")" &
+    poll 10 holding "$ready" "$!"
+}
+
+holding() {
+    [ -f "$1" ] || ! kill -0 "$2" 2>/dev/null
 }
 
 # --- the icon -------------------------------------------------------------
@@ -590,14 +607,9 @@ case_exit() {
     start_resident
     locate_icon
     open_expected_menu top "$modes_default" 1024x768
-    # The exit code can be read only by a waiter that holds the process
-    # before it ends (an emulated Wine starts qlaunch too slowly to come
-    # after the click).
     local got waiter
-    rm -f "$work/waiting"
-    ql wait "$pid" "$(win_path "$work/exit.txt")" $((10000 * slow)) "$(win_path "$work/waiting")" &
+    hold_exit "$pid" "$work/exit.txt" || fail "\"Exit\": qlaunch wait did not take hold of pid $pid"
     waiter=$!
-    poll 10 test -f "$work/waiting" || fail "\"Exit\": qlaunch wait did not take hold of pid $pid"
     click "${ref_items[${#ref_items[@]} - 1]}"
     wait "$waiter"
     got=$(flatten <"$work/exit.txt")
