@@ -7,7 +7,6 @@
  *   qlaunch mode <report-file>
  *   qlaunch set <W>x<H>x<B> <report-file>
  *   qlaunch window <class> <report-file>
- *   qlaunch direct <W>x<H> <report-file>
  *   qlaunch windows <class> <report-file>
  *   qlaunch close <pid> <class> <report-file>
  *   qlaunch popups <report-file>
@@ -27,7 +26,7 @@
  *   MODE <w>x<h>x<bpp>@<freq> current display settings afterwards
  * wait creates ready-file (empty) once it holds the process, so that a test
  * can make the process end only then and still read its exit code.
- * spawn: PID <windows pid>.   set/direct: RESULT <ChangeDisplaySettingsA
+ * spawn: PID <windows pid>.   set: RESULT <ChangeDisplaySettingsA
  * result>, then MODE.   window: WINDOW 1 or WINDOW 0 (FindWindowA by class).
  *
  * windows: WINDOW <pid> <visible 0|1>, one line per top-level window of
@@ -48,10 +47,6 @@
  *
  * hold attaches to the desktop and sleeps until killed: Wine closes a virtual
  * desktop, and forgets its mode, as soon as no program uses it.
- *
- * direct makes the same call as a one-shot "<W>x<H>": current depth, highest
- * enumerated rate for it, CDS_UPDATEREGISTRY, one retry with flags 0 on
- * DISP_CHANGE_NOTUPDATED.  It is the baseline for timing the real program.
  *
  * Exit code: 0 report written, 1 child timed out, 2 bad usage, 3 system error.
  * Build: x86_64-w64-mingw32-gcc -O2 -static launcher.c -lgdi32 -luser32
@@ -292,14 +287,11 @@ static int ParseMode(const char *s, DWORD *w, DWORD *h, DWORD *b)
 {
     unsigned long vw = 0, vh = 0, vb = 0;
     char tail;
-    int n = b ? sscanf(s, "%lux%lux%lu%c", &vw, &vh, &vb, &tail)
-              : sscanf(s, "%lux%lu%c", &vw, &vh, &tail);
-    if (n != (b ? 3 : 2))
+    if (sscanf(s, "%lux%lux%lu%c", &vw, &vh, &vb, &tail) != 3)
         return 0;
     *w = vw;
     *h = vh;
-    if (b)
-        *b = vb;
+    *b = vb;
     return 1;
 }
 
@@ -507,7 +499,6 @@ static int Usage(void)
             "       qlaunch mode <report-file>\n"
             "       qlaunch set <W>x<H>x<B> <report-file>\n"
             "       qlaunch window <class> <report-file>\n"
-            "       qlaunch direct <W>x<H> <report-file>\n"
             "       qlaunch windows <class> <report-file>\n"
             "       qlaunch close <pid> <class> <report-file>\n"
             "       qlaunch popups <report-file>\n"
@@ -594,38 +585,6 @@ static int VerbSet(const char *spec, Report *r)
     return 0;
 }
 
-static int VerbDirect(const char *spec, Report *r)
-{
-    DEVMODEA dm, probe;
-    DWORD i, best = 0;
-    HDC dc;
-    LONG result;
-    memset(&dm, 0, sizeof dm);
-    dm.dmSize = sizeof dm;
-    if (!ParseMode(spec, &dm.dmPelsWidth, &dm.dmPelsHeight, NULL))
-        return Usage();
-    dc = CreateDCA("DISPLAY", NULL, NULL, NULL);
-    dm.dmBitsPerPel = (DWORD)GetDeviceCaps(dc, BITSPIXEL);
-    DeleteDC(dc);
-    for (i = 0;; ++i) {
-        memset(&probe, 0, sizeof probe);
-        probe.dmSize = sizeof probe;
-        if (!EnumDisplaySettingsA(NULL, i, &probe))
-            break;
-        if (probe.dmPelsWidth == dm.dmPelsWidth && probe.dmPelsHeight == dm.dmPelsHeight &&
-            probe.dmBitsPerPel == dm.dmBitsPerPel && probe.dmDisplayFrequency > best)
-            best = probe.dmDisplayFrequency;
-    }
-    dm.dmDisplayFrequency = best;
-    dm.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
-    result = ChangeDisplaySettingsA(&dm, CDS_UPDATEREGISTRY);
-    if (result == DISP_CHANGE_NOTUPDATED)
-        result = ChangeDisplaySettingsA(&dm, 0);
-    AppendNumber(r, "RESULT", result);
-    AppendMode(r);
-    return 0;
-}
-
 int main(int argc, char **argv)
 {
     static Report report;
@@ -652,9 +611,6 @@ int main(int argc, char **argv)
         path = argv[3];
         AppendLine(&report, "WINDOW", FindWindowA(argv[2], NULL) ? "1" : "0");
         rc = 0;
-    } else if (strcmp(verb, "direct") == 0 && argc == 4) {
-        path = argv[3];
-        rc = VerbDirect(argv[2], &report);
     } else if (strcmp(verb, "windows") == 0 && argc == 4) {
         path = argv[3];
         rc = VerbScan(SCAN_WINDOWS, argv[2], 0, &report);
