@@ -20,7 +20,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 arch=${QUORIN_WINE_ARCH:-win64}
 case $arch in win32 | win64) ;; *) echo "session.sh: QUORIN_WINE_ARCH must be win32 or win64" >&2; exit 1 ;; esac
-win64_dir=${QUORIN_WINE_BIN:-$here/../../build/$arch}
+tools_dir=${QUORIN_WINE_BIN:-$here/../../build/$arch}
 wine32=${QUORIN_WINE32:-/opt/quorin-wine32}
 
 die() {
@@ -158,7 +158,7 @@ win_path() {
 qlaunch_line() {
     local report=$state/probe.txt
     rm -f "$report"
-    "$WINE" "$win64_dir/qlaunch.exe" "$@" "$(win_path "$report")" >>"$state/wine.log" 2>&1 || return 1
+    "$WINE" "$tools_dir/qlaunch.exe" "$@" "$(win_path "$report")" >>"$state/wine.log" 2>&1 || return 1
     cat "$report"
 }
 
@@ -182,8 +182,8 @@ write_env() {
 
 do_start() {
     local n xvfb ws keeper desktop_reg mode
-    [ -f "$win64_dir/qlaunch.exe" ] ||
-        die "no qlaunch.exe in $win64_dir (set QUORIN_WINE_BIN)"
+    [ -f "$tools_dir/qlaunch.exe" ] ||
+        die "no qlaunch.exe in $tools_dir (set QUORIN_WINE_BIN)"
     [ -x "$(wine_bin)" ] || die "no $arch Wine at $(wine_bin) (run scripts/install-wine32.sh)"
     command -v Xvfb >/dev/null || die "Xvfb is not installed"
     rm -rf "$state/prefix" "$state/env" "$state/pids"
@@ -249,7 +249,7 @@ EOF
         die "registry import failed (see $state/wine.log)"
 
     step "keeper and desktop"
-    "$WINE" "$win64_dir/qlaunch.exe" hold </dev/null >>"$state/wine.log" 2>&1 &
+    "$WINE" "$tools_dir/qlaunch.exe" hold </dev/null >>"$state/wine.log" 2>&1 &
     keeper=$!
     record_pid qlaunch "$keeper"
 
