@@ -64,21 +64,23 @@ static void WriteFlag(HKEY key, const char* name, bool flag)
 }
 
 // The Run value holds the path in double quotes: unquoted, a path with a blank
-// would start the wrong program. A failed or cut path writes nothing.
+// would start the wrong program. It is taken and written wide, since the
+// ANSI path loses every letter outside the code page. A failed or cut path
+// writes nothing.
 static bool WriteRunValue(HKEY runKey)
 {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH - 1);
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH - 1);
     if (length == 0 || length >= MAX_PATH - 1) {
         return false;
     }
-    char quoted[MAX_PATH + 2];
-    quoted[0] = '"';
-    std::memcpy(quoted + 1, path, length);
-    quoted[length + 1] = '"';
-    quoted[length + 2] = '\0';
-    return RegSetValueExA(runKey, RunValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted),
-                          length + 3) == ERROR_SUCCESS;
+    WCHAR quoted[MAX_PATH + 2];
+    quoted[0] = L'"';
+    std::memcpy(quoted + 1, path, length * sizeof(WCHAR));
+    quoted[length + 1] = L'"';
+    quoted[length + 2] = L'\0';
+    return RegSetValueExW(runKey, L"Quorin", 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted),
+                          (length + 3) * sizeof(WCHAR)) == ERROR_SUCCESS;
 }
 
 bool SaveSettings(bool writeDisplayValues)

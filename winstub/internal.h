@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace stub {
 
@@ -13,6 +14,16 @@ namespace stub {
 void SetError(DWORD error);
 std::string Hex(std::uintptr_t value);
 std::string Text(const char* text);
+
+// Wide text: from and to UTF-8 (for seeds and the call log), to and from the
+// UTF-16 bytes the registry keeps, and to the ANSI code page 1252, as
+// WideCharToMultiByte gives it: a best-fit letter where Windows has one (Ł
+// becomes L), else '?'.
+std::wstring FromUtf8(const std::string& text);
+std::string ToUtf8(const std::wstring& text);
+std::vector<BYTE> ToUtf16(const std::wstring& text);
+std::wstring FromUtf16(const std::vector<BYTE>& bytes);
+std::string ToAnsi(const std::wstring& text);
 
 // user32 functions newer than the oldest Windows the program starts on. They
 // live in this namespace so that the program can reach them only the way it

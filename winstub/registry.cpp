@@ -16,6 +16,7 @@ struct Value {
     std::string name;
     DWORD type;
     std::vector<BYTE> data;
+    bool wide; // written through the wide interface: text is UTF-16
 };
 
 struct Key {
@@ -38,7 +39,7 @@ struct RegistryState {
     bool failArmed = false;
     std::string failName;
     LONG failError = ERROR_SUCCESS;
-    std::string modulePath = "C:\\Program Files\\Quorin\\quorin.exe";
+    std::wstring modulePath = L"C:\\Program Files\\Quorin\\quorin.exe";
     DWORD moduleError = 0;
 };
 
@@ -200,15 +201,49 @@ Value* FindValue(Key& key, const char* name)
     return nullptr;
 }
 
-void StoreValue(Key& key, const char* name, DWORD type, const std::vector<BYTE>& data)
+void StoreValue(Key& key, const char* name, DWORD type, const std::vector<BYTE>& data,
+                bool wide = false)
 {
     Value* value = FindValue(key, name);
     if (value == nullptr) {
-        key.values.push_back(Value{name != nullptr ? name : "", type, data});
+        key.values.push_back(Value{name != nullptr ? name : "", type, data, wide});
     } else {
         value->type = type;
         value->data = data;
+        value->wide = wide;
     }
+}
+
+bool IsText(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+// What the ANSI interface reads of a value: wide text comes converted.
+std::vector<BYTE> AnsiData(const Value& value)
+{
+    if (!value.wide || !IsText(value.type)) {
+        return value.data;
+    }
+    const std::string text = ToAnsi(FromUtf16(value.data));
+    return std::vector<BYTE>(text.begin(), text.end());
+}
+
+// A module path the way GetModuleFileNameA/W hand it out: cut to the buffer
+// and still terminated, as since Vista.
+template <typename Char>
+DWORD CopyModulePath(const std::basic_string<Char>& path, Char* fileName, DWORD size)
+{
+    std::fill(fileName, fileName + size, static_cast<Char>(JunkByte));
+    if (path.size() < size) {
+        std::copy(path.begin(), path.end(), fileName);
+        fileName[path.size()] = 0;
+        return static_cast<DWORD>(path.size());
+    }
+    std::copy(path.begin(), path.begin() + (size - 1), fileName);
+    fileName[size - 1] = 0;
+    SetError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
 }
 
 bool TakeScriptedFailure(const char* name, LONG& error)
@@ -290,6 +325,11 @@ std::vector<BYTE> RegistryText(const std::string& text)
     return data;
 }
 
+std::vector<BYTE> RegistryWideText(const std::string& utf8)
+{
+    return ToUtf16(FromUtf8(utf8) + L'\0');
+}
+
 void SeedRegistryKey(HKEY root, const std::string& path)
 {
     Key* base = KeyOf(root, nullptr);
@@ -368,9 +408,9 @@ int OpenRegistryKeys()
     return static_cast<int>(Registry().open.size());
 }
 
-void SeedModulePath(const std::string& path)
+void SeedModulePath(const std::string& utf8)
 {
-    Registry().modulePath = path;
+    Registry().modulePath = FromUtf8(utf8);
 }
 
 void FailModulePath(DWORD error)
@@ -470,17 +510,18 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
     if (value == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
+    const std::vector<BYTE> read = stub::AnsiData(*value);
     if (type != nullptr) {
         *type = value->type;
     }
     if (dataSize != nullptr) {
-        *dataSize = static_cast<DWORD>(value->data.size());
+        *dataSize = static_cast<DWORD>(read.size());
     }
     if (data != nullptr) {
-        if (value->data.size() > capacity) {
+        if (read.size() > capacity) {
             return ERROR_MORE_DATA;
         }
-        std::copy(value->data.begin(), value->data.end(), data);
+        std::copy(read.begin(), read.end(), data);
     }
     return ERROR_SUCCESS;
 }
@@ -502,6 +543,41 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
     }
     stub::StoreValue(*found, valueName, type,
                      data == nullptr ? std::vector<BYTE>() : std::vector<BYTE>(data, data + dataSize));
+    return ERROR_SUCCESS;
+}
+
+// The data arrive as wchar_t units, one for each UTF-16 unit of Windows; the
+// log and the stored value count bytes as Windows would.
+LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD dataSize)
+{
+    const std::string name = valueName != nullptr ? stub::ToUtf8(valueName) : std::string();
+    const char* nameText = valueName != nullptr ? name.c_str() : nullptr;
+    std::wstring units;
+    if (data != nullptr && stub::IsText(type)) {
+        units.assign(reinterpret_cast<const wchar_t*>(data), dataSize / sizeof(wchar_t));
+    }
+    const std::vector<BYTE> stored =
+        data == nullptr           ? std::vector<BYTE>()
+        : stub::IsText(type) ? stub::ToUtf16(units)
+                                  : std::vector<BYTE>(data, data + dataSize);
+    const std::wstring shown = units.substr(0, units.find(L'\0'));
+    stub::Record("RegSetValueExW",
+                 stub::KeyText(key) + " " + stub::Text(nameText) + " " + std::to_string(reserved) +
+                     " " + std::to_string(type) + " " +
+                     (stub::IsText(type) && data != nullptr
+                          ? stub::Text(stub::ToUtf8(shown).c_str())
+                          : stub::DataText(type, data, dataSize)) +
+                     " " + std::to_string(stored.size()));
+    if (data == nullptr && dataSize != 0) {
+        return stub::ErrorNoAccess;
+    }
+    LONG error = ERROR_SUCCESS;
+    stub::Key* found = stub::WritableKey(key, nameText, error);
+    if (found == nullptr) {
+        return error;
+    }
+    stub::StoreValue(*found, nameText, type, stored, true);
     return ERROR_SUCCESS;
 }
 
@@ -537,9 +613,6 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size)
     stub::Record("GetModuleFileNameA",
                  stub::Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + std::to_string(size));
     const stub::RegistryState& registry = stub::Registry();
-    if (fileName != nullptr) {
-        std::memset(fileName, stub::JunkByte, size);
-    }
     if (registry.moduleError != 0 || module != nullptr) {
         stub::SetError(registry.moduleError != 0 ? registry.moduleError : stub::ErrorModNotFound);
         return 0;
@@ -548,14 +621,21 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size)
         stub::SetError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    const std::string& path = registry.modulePath;
-    if (path.size() < size) {
-        std::memcpy(fileName, path.c_str(), path.size() + 1);
-        return static_cast<DWORD>(path.size());
+    return stub::CopyModulePath(stub::ToAnsi(registry.modulePath), fileName, size);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size)
+{
+    stub::Record("GetModuleFileNameW",
+                 stub::Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + std::to_string(size));
+    const stub::RegistryState& registry = stub::Registry();
+    if (registry.moduleError != 0 || module != nullptr) {
+        stub::SetError(registry.moduleError != 0 ? registry.moduleError : stub::ErrorModNotFound);
+        return 0;
     }
-    // Since Vista a path that does not fit is cut and still terminated.
-    std::memcpy(fileName, path.data(), size - 1);
-    fileName[size - 1] = '\0';
-    stub::SetError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
+    if (size == 0 || fileName == nullptr) {
+        stub::SetError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    return stub::CopyModulePath(registry.modulePath, fileName, size);
 }

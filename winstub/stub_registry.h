@@ -18,9 +18,13 @@ const DWORD RegCreatedNewKey = 1;
 const DWORD RegOpenedExistingKey = 2;
 
 // Raw data of the usual value types; RegistryText includes the terminating NUL.
+// Text written through the wide interface is kept in UTF-16, as Windows keeps
+// it: RegistryWideText gives those bytes, NUL included, for UTF-8 text. The
+// ANSI interface reads such text converted to code page 1252.
 std::vector<BYTE> RegistryDword(DWORD value);
 std::vector<BYTE> RegistryQword(std::uint64_t value);
 std::vector<BYTE> RegistryText(const std::string& text);
+std::vector<BYTE> RegistryWideText(const std::string& utf8);
 
 // Creates the key and its parents if missing.
 void SeedRegistryKey(HKEY root, const std::string& path);
@@ -53,10 +57,12 @@ std::vector<std::string> RegistryKeys();
 // Keys opened or created and not yet closed.
 int OpenRegistryKeys();
 
-// What GetModuleFileNameA reports for the running executable. Defaults to
-// C:\Program Files\Quorin\quorin.exe.
-void SeedModulePath(const std::string& path);
-// Makes every GetModuleFileNameA fail: result 0 and this last error.
+// The running executable's path, in UTF-8. Defaults to
+// C:\Program Files\Quorin\quorin.exe. GetModuleFileNameW reports it whole;
+// GetModuleFileNameA in code page 1252, so letters outside it come out as '?'
+// or as a best-fit look-alike, as on Windows.
+void SeedModulePath(const std::string& utf8);
+// Makes every GetModuleFileNameA/W fail: result 0 and this last error.
 void FailModulePath(DWORD error);
 
 } // namespace stub

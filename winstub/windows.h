@@ -18,6 +18,11 @@ typedef std::uint32_t DWORD;
 typedef std::int32_t LONG;
 typedef unsigned int UINT;
 typedef char CHAR;
+// Windows' wchar_t is UTF-16; the stand-in takes one wchar_t for one UTF-16
+// unit and stores wide text as Windows does, in UTF-16.
+typedef wchar_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef short SHORT;
 typedef WORD ATOM;
 typedef DWORD REGSAM;
@@ -60,12 +65,14 @@ typedef HKEY* PHKEY;
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_TIMEOUT 1460L
 
 // Display settings
 #define CCHDEVICENAME 32
@@ -160,6 +167,7 @@ DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
 BOOL WINAPI ReleaseMutex(HANDLE mutex);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 typedef std::intptr_t(WINAPI* FARPROC)();
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
@@ -195,6 +203,8 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyCl
                             PHKEY result, LPDWORD disposition);
 LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                            const BYTE* data, DWORD dataSize);
+LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD dataSize);
 LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG WINAPI RegCloseKey(HKEY key);
 
@@ -206,6 +216,7 @@ LONG WINAPI RegCloseKey(HKEY key);
 #define WM_QUIT 0x0012
 #define WM_DISPLAYCHANGE 0x007E
 #define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
@@ -226,6 +237,7 @@ LONG WINAPI RegCloseKey(HKEY key);
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 typedef struct tagWNDCLASSEXA {
     UINT cbSize;
@@ -275,6 +287,9 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exitCode);
 UINT WINAPI RegisterWindowMessageA(LPCSTR name);
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc);
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 // The message filter's actions (Vista's and Windows 7's functions; looked up
 // at run time, so not declared here).
 #define MSGFLT_ADD 1

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -68,6 +69,15 @@ std::vector<std::string> CallLines()
 std::string Quoted(const std::string& path)
 {
     return "\"" + path + "\"";
+}
+
+std::string Repeat(const std::string& text, std::size_t times)
+{
+    std::string repeated;
+    for (std::size_t i = 0; i < times; ++i) {
+        repeated += text;
+    }
+    return repeated;
 }
 
 class SettingsStore : public ::testing::Test {
@@ -251,8 +261,8 @@ TEST_F(SettingsStore, SaveCalls)
         "RegSetValueExA " + settingsKey + " \"DisplayLoRes\" 0 4 {01 00 00 00} 4",
         "RegCloseKey " + settingsKey,
         createRun,
-        "GetModuleFileNameA 0x0 259",
-        "RegSetValueExA " + runKey + " \"Quorin\" 0 1 \"\"C:\\Q\\quorin.exe\"\" 18",
+        "GetModuleFileNameW 0x0 259",
+        "RegSetValueExW " + runKey + " \"Quorin\" 0 1 \"\"C:\\Q\\quorin.exe\"\" 36",
         "RegCloseKey " + runKey,
     };
     EXPECT_EQ(written, CallLines());
@@ -286,7 +296,14 @@ TEST_F(SettingsStore, RunValueFromModulePath)
         {"258 characters, the longest that fits", "C:\\" + std::string(255, 'a'), 0, true},
         {"259 characters, cut", "C:\\" + std::string(256, 'a'), 0, false},
         {"400 characters, cut", "C:\\" + std::string(397, 'a'), 0, false},
-        {"GetModuleFileNameA fails", DefaultPath, ERROR_ACCESS_DENIED, false},
+        {"GetModuleFileNameW fails", DefaultPath, ERROR_ACCESS_DENIED, false},
+        // Letters outside the ANSI code page, which its path would turn into
+        // '?' or look-alikes such as L for Ł.
+        {"Cyrillic folder", "C:\\Программы\\Quorin\\quorin.exe", 0, true},
+        {"Polish folder", "C:\\Łódź\\Quorin\\quorin.exe", 0, true},
+        {"Japanese folder", "C:\\ツール\\Quorin\\quorin.exe", 0, true},
+        {"258 Cyrillic characters, the longest that fits", "C:\\" + Repeat("ж", 255), 0, true},
+        {"259 Cyrillic characters, cut", "C:\\" + Repeat("ж", 256), 0, false},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const auto& c = cases[i];
@@ -304,9 +321,10 @@ TEST_F(SettingsStore, RunValueFromModulePath)
         const stub::RegistryValue run = stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin");
         EXPECT_TRUE(run.found);
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), run.type);
-        const std::string want = c.written ? Quoted(c.path) : old;
-        EXPECT_EQ(stub::RegistryText(want), run.data) << "want " << want;
-        EXPECT_EQ(c.written ? 1 : 0, stub::CountCalls("RegSetValueExA"));
+        const std::vector<BYTE> want =
+            c.written ? stub::RegistryWideText(Quoted(c.path)) : stub::RegistryText(old);
+        EXPECT_EQ(want, run.data) << "want " << (c.written ? Quoted(c.path) : old);
+        EXPECT_EQ(c.written ? 1 : 0, stub::CountCalls("RegSetValueExW"));
         EXPECT_TRUE(Settings.autostart) << "saving changed a field";
         EXPECT_EQ(0, stub::OpenRegistryKeys());
     }
@@ -352,7 +370,7 @@ TEST_F(SettingsStore, UserPartNotWritable)
     EXPECT_TRUE(SaveSettings(true));
 
     EXPECT_FALSE(stub::RegistryKeyExists(HKEY_CURRENT_USER, SettingsKey));
-    EXPECT_EQ(stub::RegistryText(Quoted(DefaultPath)),
+    EXPECT_EQ(stub::RegistryWideText(Quoted(DefaultPath)),
               stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin").data);
     EXPECT_EQ(1, stub::CountCalls("RegCloseKey")) << "only the Run key was opened";
     EXPECT_EQ(0, stub::OpenRegistryKeys());
@@ -479,4 +497,37 @@ TEST_F(SettingsStore, StandInBehavesLikeWindows)
     stub::SeedModulePath("C:\\abcd");
     EXPECT_EQ(7u, GetModuleFileNameA(nullptr, path, sizeof path)) << "the longest path that fits";
     EXPECT_STREQ("C:\\abcd", path);
+
+    // The ANSI interface gives code page 1252: '?' for what it lacks, a
+    // look-alike where Windows has a best fit. The wide one is whole, and the
+    // registry keeps what it writes.
+    struct {
+        const char* utf8;
+        const char* ansi;
+    } const paths[] = {
+        {"C:\\Portable Tools\\Quorin 1.0\\quorin.exe", "C:\\Portable Tools\\Quorin 1.0\\quorin.exe"},
+        {"C:\\Программы\\Quorin\\quorin.exe", "C:\\?????????\\Quorin\\quorin.exe"},
+        {"C:\\Łódź\\Quorin\\quorin.exe", "C:\\L\xf3" "dz\\Quorin\\quorin.exe"},
+        {"C:\\ツール\\Quorin\\quorin.exe", "C:\\???\\Quorin\\quorin.exe"},
+    };
+    for (const auto& c : paths) {
+        SCOPED_TRACE(c.utf8);
+        stub::SeedModulePath(c.utf8);
+        char ansi[MAX_PATH];
+        EXPECT_EQ(std::strlen(c.ansi), GetModuleFileNameA(nullptr, ansi, MAX_PATH));
+        EXPECT_STREQ(c.ansi, ansi);
+        WCHAR wide[MAX_PATH];
+        const DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH);
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\A", 0, emptyClass, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, &disposition));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide),
+                                                (length + 1) * sizeof(WCHAR)));
+        EXPECT_EQ(stub::RegistryWideText(c.utf8),
+                  stub::ReadRegistryValue(HKEY_CURRENT_USER, "Software\\A", "Path").data);
+        BYTE read[MAX_PATH];
+        size = sizeof read;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Path", nullptr, &type, read, &size));
+        EXPECT_EQ(std::string(c.ansi) + '\0', std::string(read, read + size));
+        RegCloseKey(key);
+    }
 }
