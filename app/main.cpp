@@ -36,6 +36,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine
     }
     InstanceMutex = CreateMutexA(nullptr, TRUE, "Quorin");
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        AskRunningTrayForItsIcon();
         return 1;
     }
     LoadSettings();

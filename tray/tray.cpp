@@ -19,16 +19,42 @@ NOTIFYICONDATAA TrayIconData;
 static const char TrayTitle[] = "Quorin Tray";
 static UINT TaskbarCreatedMessage = 0;
 
+// At logon the notification area may not be ready, or too busy to answer, so
+// a failed add is tried again: every 2 seconds for 5 minutes.
+static const UINT_PTR IconRetryTimer = 1;
+static const UINT IconRetryPeriod = 2000;
+static const int IconRetries = 150;
+static int IconRetriesLeft = 0;
+
 static void TakeIconImage()
 {
     TrayIconData.hIcon = nullptr;
     ExtractIconExA("Quorin.ico", 0, nullptr, &TrayIconData.hIcon, 1);
 }
 
-static void AddTrayIcon()
+// The shell keeps its own copy of the image.
+static bool AddTrayIcon()
 {
-    Shell_NotifyIconA(NIM_ADD, &TrayIconData);
+    const bool added = Shell_NotifyIconA(NIM_ADD, &TrayIconData) != FALSE;
     DestroyIcon(TrayIconData.hIcon);
+    return added;
+}
+
+static void StopIconRetries(HWND window)
+{
+    if (IconRetriesLeft > 0) {
+        KillTimer(window, IconRetryTimer);
+        IconRetriesLeft = 0;
+    }
+}
+
+static void AddTrayIconOrRetry(HWND window)
+{
+    if (AddTrayIcon()) {
+        StopIconRetries(window);
+    } else if (SetTimer(window, IconRetryTimer, IconRetryPeriod, nullptr) != 0) {
+        IconRetriesLeft = IconRetries;
+    }
 }
 
 typedef BOOL(WINAPI* ChangeWindowMessageFilterExFunction)(HWND, UINT, DWORD, void*);
@@ -66,12 +92,13 @@ static LRESULT OnCreate(HWND window)
     TrayIconData.uID = TRAY_ICON_ID;
     TrayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     TrayIconData.uCallbackMessage = WM_TRAYNOTIFY;
-    AddTrayIcon();
+    AddTrayIconOrRetry(window);
     return 0;
 }
 
-static LRESULT OnDestroy()
+static LRESULT OnDestroy(HWND window)
 {
+    StopIconRetries(window);
     if (InstanceMutex != nullptr) {
         ReleaseMutex(InstanceMutex);
     }
@@ -131,32 +158,73 @@ static LRESULT OnTrayNotify(HWND window, LPARAM lParam)
     return 0;
 }
 
-// The shell lost its icons (it restarted), or asks again while ours is still
-// there: remove whatever is left, then add a fresh one.
-static LRESULT OnTaskbarCreated()
+// A failed add may still have added the icon, after a timeout: only a
+// modification that changes nothing tells whether it is there.
+static bool TrayIconShown()
+{
+    NOTIFYICONDATAA probe = TrayIconData;
+    probe.uFlags = NIF_TIP;
+    return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
+}
+
+static LRESULT OnTimer(HWND window, WPARAM timer)
+{
+    if (timer != IconRetryTimer || IconRetriesLeft == 0) {
+        return 0;
+    }
+    if (TrayIconShown()) {
+        StopIconRetries(window);
+        return 0;
+    }
+    TakeIconImage();
+    if (AddTrayIcon() || IconRetriesLeft == 1) {
+        StopIconRetries(window);
+    } else {
+        --IconRetriesLeft;
+    }
+    return 0;
+}
+
+// The shell lost its icons (it restarted), asks again while ours is still
+// there, or a second start asks for the icon: remove whatever is left, then
+// add a fresh one.
+static LRESULT OnTaskbarCreated(HWND window)
 {
     Shell_NotifyIconA(NIM_DELETE, &TrayIconData);
     TakeIconImage();
-    AddTrayIcon();
+    AddTrayIconOrRetry(window);
     return 0;
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (TaskbarCreatedMessage != 0 && message == TaskbarCreatedMessage) {
-        return OnTaskbarCreated();
+        return OnTaskbarCreated(window);
     }
     switch (message) {
     case WM_CREATE:
         return OnCreate(window);
     case WM_DESTROY:
-        return OnDestroy();
+        return OnDestroy(window);
     case WM_COMMAND:
         return OnCommand(window, wParam);
     case WM_TRAYNOTIFY:
         return OnTrayNotify(window, lParam);
+    case WM_TIMER:
+        return OnTimer(window, wParam);
     default:
         return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+// A second start is how a user whose icon went missing gets it back. The
+// running instance answers the shell's "TaskbarCreated" by adding its icon
+// again, and that message also passes the filter of an elevated instance.
+void AskRunningTrayForItsIcon()
+{
+    HWND running = FindWindowA(TrayTitle, nullptr);
+    if (running != nullptr) {
+        PostMessageA(running, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     }
 }
 

@@ -12,6 +12,8 @@ enum {
 extern NOTIFYICONDATAA TrayIconData;
 
 int RunTrayWindow(HINSTANCE instance);
+// For a second resident start: the running instance puts its icon back.
+void AskRunningTrayForItsIcon();
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

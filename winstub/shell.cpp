@@ -22,6 +22,8 @@ struct ShellState {
     std::uintptr_t iconsMade = 0;
     std::vector<NotifyCall> calls;
     std::vector<TrayIcon> icons;
+    std::vector<TrayAddOutcome> addOutcomes;
+    std::size_t nextAddOutcome = 0;
 };
 
 ShellState& Shell()
@@ -107,6 +109,14 @@ BOOL Apply(DWORD message, const NOTIFYICONDATAA& read)
     });
     switch (message) {
     case NIM_ADD: {
+        ShellState& shell = Shell();
+        const TrayAddOutcome outcome = shell.nextAddOutcome < shell.addOutcomes.size()
+                                           ? shell.addOutcomes[shell.nextAddOutcome++]
+                                           : TrayAdded;
+        if (outcome == TrayRefused) {
+            SetError(ERROR_FILE_NOT_FOUND);
+            return FALSE;
+        }
         if (present != icons.end()) {
             return FALSE;
         }
@@ -118,6 +128,10 @@ BOOL Apply(DWORD message, const NOTIFYICONDATAA& read)
         added.hasImage = false;
         Update(added, read);
         icons.push_back(added);
+        if (outcome == TrayTimedOut) {
+            SetError(ERROR_TIMEOUT);
+            return FALSE;
+        }
         return TRUE;
     }
     case NIM_MODIFY:
@@ -138,6 +152,12 @@ BOOL Apply(DWORD message, const NOTIFYICONDATAA& read)
 }
 
 } // namespace
+
+void ScriptTrayAdds(const std::vector<TrayAddOutcome>& outcomes)
+{
+    Shell().addOutcomes = outcomes;
+    Shell().nextAddOutcome = 0;
+}
 
 void SeedIconFile(const std::string& name, UINT icons)
 {

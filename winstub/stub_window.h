@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace stub {
@@ -42,6 +43,8 @@ struct Window {
 std::vector<Window> Windows();
 // The live window of the class, or null.
 HWND FindWindowOfClass(const std::string& className);
+// Makes the next CreateWindowExA fail with this error, before any message.
+void FailNextWindowCreate(DWORD error);
 
 // What another program does: posts to the queue of the window's thread. The
 // call is not the program's, so it is not in the call log.
@@ -57,11 +60,18 @@ void SeedElevated(bool elevated);
 // The value RegisterWindowMessageA gives the name, registering it if needed.
 UINT RegisteredMessage(const std::string& name);
 
-// Each time GetMessageA finds the queue empty and no quit pending, it runs
-// the next of these actions, in order. With none left it aborts the process
-// with a message rather than wait for ever.
+// Each time GetMessageA finds the queue empty and no quit pending, time runs
+// on to the earliest timer of the thread's windows, which comes as WM_TIMER;
+// with no timer left it runs the next of these actions, in order. With none
+// left it aborts the process with a message rather than wait for ever, and
+// so it does when timers alone run on for ever.
 void WhenIdle(const std::function<void()>& action);
 std::size_t IdleActionsLeft();
+// Milliseconds since the reset: each message fetched takes one, a timer
+// jumps to the time it is due.
+DWORD TickCount();
+// The timers set and not yet killed: identifier and period.
+std::vector<std::pair<UINT_PTR, UINT>> LiveTimers();
 
 // System resources the stand-in hands out: the icon and cursor of resource
 // 32512 with no module, and stock objects 0 to 19.
@@ -130,6 +140,11 @@ struct TrayIcon {
     bool hasImage;
 };
 std::vector<TrayIcon> TrayIcons();
+// How the shell answers the following NIM_ADD calls, in order; once used up
+// it adds every new icon. A shell that is not ready refuses (adds nothing);
+// a busy one adds the icon but reports a timeout. Both return FALSE.
+enum TrayAddOutcome { TrayAdded, TrayRefused, TrayTimedOut };
+void ScriptTrayAdds(const std::vector<TrayAddOutcome>& outcomes);
 // The shell restarts: every icon is gone, and the new shell broadcasts
 // "TaskbarCreated".
 void RestartShell();

@@ -29,12 +29,20 @@ struct WindowState {
     std::set<UINT> allowedFromBelow; // ChangeWindowMessageFilterEx
 };
 
+struct Timer {
+    HWND window;
+    UINT_PTR id;
+    UINT elapse;
+    DWORD due;
+};
+
 struct Queue {
     std::deque<MSG> posted;
     bool quit = false;
     int exitCode = 0;
     std::vector<std::function<void()>> idle;
     std::size_t nextIdle = 0;
+    int timerRun = 0; // timer messages since anything else came
 };
 
 struct WindowingState {
@@ -42,7 +50,10 @@ struct WindowingState {
     std::vector<WindowState> windows;
     std::map<std::thread::id, Queue> queues;
     POINT cursor = {512, 384};
-    DWORD ticks = 0;
+    DWORD ticks = 0; // milliseconds since the reset
+    std::vector<Timer> timers;
+    bool failNextCreate = false;
+    DWORD failCreateError = 0;
     bool elevated = false;
     std::set<UINT> processAllowedFromBelow; // ChangeWindowMessageFilter
 };
@@ -130,8 +141,18 @@ LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return procedure(window, message, wParam, lParam);
 }
 
+// Windows raises shorter periods to USER_TIMER_MINIMUM.
+const UINT TimerMinimum = 10;
+// More timer messages in a row than this, with nothing else happening,
+// means a timer that is never killed.
+const int TimerRunLimit = 100000;
+
 void Purge(HWND window)
 {
+    std::vector<Timer>& timers = Windowing().timers;
+    for (auto it = timers.begin(); it != timers.end();) {
+        it = it->window == window ? timers.erase(it) : it + 1;
+    }
     for (auto& entry : Windowing().queues) {
         std::deque<MSG>& posted = entry.second.posted;
         for (auto it = posted.begin(); it != posted.end();) {
@@ -167,6 +188,33 @@ void Enqueue(Queue& queue, HWND window, UINT message, WPARAM wParam, LPARAM lPar
     queue.posted.push_back(msg);
 }
 
+// With the queue empty, time runs on to the thread's earliest timer, which
+// then comes as WM_TIMER, as on Windows only when nothing else is posted.
+bool NextTimer(MSG& msg)
+{
+    WindowingState& windowing = Windowing();
+    Timer* next = nullptr;
+    for (Timer& timer : windowing.timers) {
+        const WindowState* state = Find(timer.window);
+        if (state != nullptr && state->thread == std::this_thread::get_id() &&
+            (next == nullptr || timer.due < next->due)) {
+            next = &timer;
+        }
+    }
+    if (next == nullptr) {
+        return false;
+    }
+    windowing.ticks = next->due > windowing.ticks ? next->due : windowing.ticks + 1;
+    next->due = windowing.ticks + next->elapse;
+    msg.hwnd = next->window;
+    msg.message = WM_TIMER;
+    msg.wParam = next->id;
+    msg.lParam = 0;
+    msg.time = windowing.ticks;
+    msg.pt = windowing.cursor;
+    return true;
+}
+
 [[noreturn]] void Abort(const char* what)
 {
     (void)std::fprintf(stderr, "winstub: %s\n", what);
@@ -188,6 +236,26 @@ std::vector<Window> Windows()
         windows.push_back(window.info);
     }
     return windows;
+}
+
+DWORD TickCount()
+{
+    return Windowing().ticks;
+}
+
+std::vector<std::pair<UINT_PTR, UINT>> LiveTimers()
+{
+    std::vector<std::pair<UINT_PTR, UINT>> live;
+    for (const Timer& timer : Windowing().timers) {
+        live.emplace_back(timer.id, timer.elapse);
+    }
+    return live;
+}
+
+void FailNextWindowCreate(DWORD error)
+{
+    Windowing().failNextCreate = true;
+    Windowing().failCreateError = error;
 }
 
 HWND FindWindowOfClass(const std::string& className)
@@ -376,6 +444,11 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                      stub::Hex(reinterpret_cast<std::uintptr_t>(instance)) + " " +
                      stub::Hex(reinterpret_cast<std::uintptr_t>(param)));
     stub::WindowingState& windowing = stub::Windowing();
+    if (windowing.failNextCreate) {
+        windowing.failNextCreate = false;
+        stub::SetError(windowing.failCreateError);
+        return nullptr;
+    }
     const stub::WindowClass* found = nullptr;
     if (className != nullptr && !stub::IsResourceId(className)) {
         for (const stub::WindowClass& known : windowing.classes) {
@@ -431,6 +504,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax)
             *msg = queue.posted.front();
             queue.posted.pop_front();
             msg->time = ++stub::Windowing().ticks;
+            queue.timerRun = 0;
             return TRUE;
         }
         // The quit message comes only once nothing else is posted.
@@ -444,6 +518,13 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax)
             msg->pt = stub::Windowing().cursor;
             return FALSE;
         }
+        if (stub::NextTimer(*msg)) {
+            if (++queue.timerRun > stub::TimerRunLimit) {
+                stub::Abort("GetMessageA: a timer runs for ever with nothing else happening");
+            }
+            return TRUE;
+        }
+        queue.timerRun = 0;
         if (queue.nextIdle == queue.idle.size()) {
             stub::Abort("GetMessageA would wait for ever: the queue is empty, no quit message "
                         "is pending and no idle action is left");
@@ -550,4 +631,60 @@ BOOL WINAPI SetForegroundWindow(HWND window)
 {
     stub::Record("SetForegroundWindow", stub::Hex(reinterpret_cast<std::uintptr_t>(window)));
     return stub::Find(window) != nullptr ? TRUE : FALSE;
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
+{
+    stub::Record("FindWindowA", stub::NameText(className) + " " + stub::Text(windowName));
+    for (const stub::WindowState& window : stub::Windowing().windows) {
+        const stub::Window& info = window.info;
+        if (info.alive && info.parent == nullptr &&
+            (className == nullptr || stub::Lower(info.className) == stub::Lower(className)) &&
+            (windowName == nullptr || (info.named && info.windowName == windowName))) {
+            return info.handle;
+        }
+    }
+    stub::SetError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+}
+
+// Only window timers without a procedure, the kind the program uses.
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc)
+{
+    stub::Record("SetTimer", stub::Hex(reinterpret_cast<std::uintptr_t>(window)) + " " +
+                                 std::to_string(id) + " " + std::to_string(elapse) + " " +
+                                 stub::Hex(reinterpret_cast<std::uintptr_t>(timerProc)));
+    if (window == nullptr || timerProc != nullptr) {
+        stub::Abort("SetTimer: only window timers without a procedure are modelled");
+    }
+    if (stub::Find(window) == nullptr) {
+        stub::SetError(stub::ErrorInvalidWindowHandle);
+        return 0;
+    }
+    const UINT period = elapse < stub::TimerMinimum ? stub::TimerMinimum : elapse;
+    stub::WindowingState& windowing = stub::Windowing();
+    for (stub::Timer& timer : windowing.timers) {
+        if (timer.window == window && timer.id == id) {
+            timer.elapse = period;
+            timer.due = windowing.ticks + period;
+            return id;
+        }
+    }
+    windowing.timers.push_back(stub::Timer{window, id, period, windowing.ticks + period});
+    return id;
+}
+
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id)
+{
+    stub::Record("KillTimer", stub::Hex(reinterpret_cast<std::uintptr_t>(window)) + " " +
+                                  std::to_string(id));
+    std::vector<stub::Timer>& timers = stub::Windowing().timers;
+    for (auto it = timers.begin(); it != timers.end(); ++it) {
+        if (it->window == window && it->id == id) {
+            timers.erase(it);
+            return TRUE;
+        }
+    }
+    stub::SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
 }

@@ -259,12 +259,14 @@ TEST_F(CommandLine, SecondResidentStartEndsWithOneAndNothingElse)
     stub::SeedExistingMutex("Quorin");
     char text[] = "";
     EXPECT_EQ(1, WinMain(nullptr, nullptr, text, 0));
+    // With no instance window to find, nothing is posted.
     const std::vector<std::string> expected = {"GetModuleHandleA", "GetProcAddress",
                                                "SetProcessDPIAware", "CreateMutexA",
-                                               "GetLastError"};
+                                               "GetLastError", "FindWindowA"};
     EXPECT_EQ(expected, stub::CallNames());
     ASSERT_EQ(expected.size(), stub::Calls().size());
     EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[3].args);
+    EXPECT_EQ("\"Quorin Tray\" (null)", stub::Calls()[5].args);
     EXPECT_NE(nullptr, InstanceMutex) << "the handle is kept, not closed";
     EXPECT_TRUE(stub::MessageBoxes().empty());
 }

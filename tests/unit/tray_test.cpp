@@ -289,14 +289,45 @@ TEST_F(TrayWindow, ExitSendsCloseWithBothParametersZero)
     EXPECT_EQ(1, stub::CountCalls("SendMessageA"));
 }
 
-TEST_F(TrayWindow, WithoutAMutexTheReleaseIsSkipped)
+TEST_F(TrayWindow, WithoutAMutexOrAWindow)
 {
-    stub::FailNextMutexCreate(ERROR_ACCESS_DENIED);
-    Then([] { PostToTray(WM_CLOSE, 0, 0); });
-    EXPECT_EQ(0, RunResident());
-    EXPECT_EQ(nullptr, InstanceMutex);
-    EXPECT_EQ(0, stub::CountCalls("ReleaseMutex"));
-    EXPECT_TRUE(stub::TrayIcons().empty());
+    struct Case {
+        const char* what;
+        bool mutexFails;
+        bool windowFails;
+        int exitCode;
+        int releases;
+        bool iconAdded;
+        bool loopRan;
+    };
+    const std::vector<Case> cases = {
+        {"no mutex: the release is skipped", true, false, 0, 0, true, true},
+        {"no window: the instance gives up", false, true, 1, 1, false, false},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        Fresh();
+        if (c.mutexFails) {
+            stub::FailNextMutexCreate(ERROR_ACCESS_DENIED);
+        }
+        if (c.windowFails) {
+            stub::FailNextWindowCreate(ERROR_NOT_ENOUGH_MEMORY);
+        } else {
+            Then([] { PostToTray(WM_CLOSE, 0, 0); });
+        }
+        EXPECT_EQ(c.exitCode, RunResident());
+        EXPECT_EQ(c.mutexFails, InstanceMutex == nullptr);
+        EXPECT_EQ(c.releases, stub::CountCalls("ReleaseMutex"));
+        if (!c.mutexFails) {
+            ASSERT_EQ(1u, stub::CreatedMutexes().size());
+            EXPECT_EQ(c.releases, stub::CreatedMutexes()[0].releases);
+            EXPECT_FALSE(stub::CreatedMutexes()[0].owned) << "a later start would end at once";
+        }
+        EXPECT_EQ(c.iconAdded ? 1 : 0, stub::CountCalls("Shell_NotifyIconA") / 2);
+        EXPECT_TRUE(stub::TrayIcons().empty());
+        EXPECT_EQ(c.loopRan, stub::CountCalls("GetMessageA") > 0);
+    }
 }
 
 TEST_F(TrayWindow, ASecondResidentStartEndsWithOneAndNoWindow)
@@ -309,6 +340,56 @@ TEST_F(TrayWindow, ASecondResidentStartEndsWithOneAndNoWindow)
     EXPECT_TRUE(stub::MessageBoxes().empty());
     EXPECT_EQ(0, stub::CountCalls("RegOpenKeyExA")) << "settings were read";
     EXPECT_EQ(0, stub::CountCalls("ReleaseMutex"));
+}
+
+TEST_F(TrayWindow, ASecondStartBringsTheRunningInstancesIconBack)
+{
+    struct Case {
+        const char* what;
+        bool iconLost;
+    };
+    const std::vector<Case> cases = {
+        {"icon removed from outside", true},
+        {"icon still there", false},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].what);
+        Fresh();
+        int secondExit = -1;
+        int settingsReads = -1;
+        std::vector<stub::TrayIcon> shown;
+        Then([&] {
+            if (cases[i].iconLost) {
+                NOTIFYICONDATAA gone;
+                std::memset(&gone, 0, sizeof gone);
+                gone.cbSize = NOTIFYICONDATAA_V1_SIZE;
+                gone.hWnd = Tray();
+                gone.uID = TRAY_ICON_ID;
+                ASSERT_EQ(TRUE, Shell_NotifyIconA(NIM_DELETE, &gone));
+            }
+            // The second start, as another process would make it.
+            HANDLE const first = InstanceMutex;
+            const int reads = stub::CountCalls("RegOpenKeyExA");
+            secondExit = RunResident();
+            settingsReads = stub::CountCalls("RegOpenKeyExA") - reads;
+            InstanceMutex = first;
+        });
+        Then([&] {
+            shown = stub::TrayIcons();
+            PostToTray(WM_CLOSE, 0, 0);
+        });
+        EXPECT_EQ(0, RunResident());
+
+        EXPECT_EQ(1, secondExit);
+        EXPECT_EQ(0, settingsReads);
+        ASSERT_EQ(1u, shown.size());
+        EXPECT_TRUE(shown[0].hasImage);
+        EXPECT_EQ(1u, stub::Windows().size());
+        EXPECT_TRUE(stub::MessageBoxes().empty());
+        ASSERT_EQ(2u, stub::CreatedMutexes().size());
+        EXPECT_EQ(1, stub::CreatedMutexes()[0].releases);
+        EXPECT_EQ(0, stub::CreatedMutexes()[1].releases) << "the second start released the mutex";
+    }
 }
 
 TEST_F(TrayWindow, ResidentStartTakesTheMutexThenLoadsSettingsThenRegistersTheClass)
@@ -658,14 +739,18 @@ TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
         {"elevated, after a shell restart", [] { stub::RestartShell(); }, true},
         {"elevated, Vista's filter only", [] { stub::RestartShell(); }, true,
          "ChangeWindowMessageFilter"},
+        {"Windows XP: no filter at all", [] { stub::RestartShell(); }, false, ""},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         Fresh();
         stub::SeedElevated(c.elevated);
-        if (std::string(c.filter) == "ChangeWindowMessageFilter") {
+        if (std::string(c.filter) != "ChangeWindowMessageFilterEx") {
             stub::RemoveUser32Function("ChangeWindowMessageFilterEx");
+        }
+        if (*c.filter == '\0') {
+            stub::RemoveUser32Function("ChangeWindowMessageFilter");
         }
         HICON first = nullptr;
         std::vector<stub::TrayIcon> shown;
@@ -695,6 +780,11 @@ TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
         }
         EXPECT_EQ(2, added);
 
+        if (*c.filter == '\0') {
+            EXPECT_EQ(0, stub::CountCalls("ChangeWindowMessageFilterEx") +
+                             stub::CountCalls("ChangeWindowMessageFilter"));
+            continue;
+        }
         // Only the shell's broadcast is let through, and before the first icon.
         const std::string message = std::to_string(stub::RegisteredMessage("TaskbarCreated"));
         const std::size_t filtered = FirstCall(c.filter);
@@ -706,6 +796,98 @@ TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
         EXPECT_EQ(1, stub::CountCalls("ChangeWindowMessageFilterEx") +
                          stub::CountCalls("ChangeWindowMessageFilter"));
         EXPECT_LT(filtered, FirstCall("Shell_NotifyIconA"));
+    }
+}
+
+TEST_F(TrayWindow, AFailedAddIsTriedAgainOnATimerUntilTheIconIsThere)
+{
+    using stub::TrayRefused;
+    using stub::TrayTimedOut;
+    struct Case {
+        const char* what;
+        std::vector<stub::TrayAddOutcome> atStart;
+        std::function<void()> shellLater; // after the retries, if any
+        int adds;
+        int probes; // NIM_MODIFY: is the icon there already?
+        bool shownAfterRetries;
+    };
+    const std::vector<Case> cases = {
+        {"refused once at logon", {TrayRefused}, nullptr, 2, 1, true},
+        {"refused three times", {TrayRefused, TrayRefused, TrayRefused}, nullptr, 4, 3, true},
+        {"timed out, yet added", {TrayTimedOut}, nullptr, 1, 1, true},
+        {"refused for ever, then the shell starts",
+         std::vector<stub::TrayAddOutcome>(1000, TrayRefused),
+         [] {
+             stub::ScriptTrayAdds({});
+             stub::RestartShell();
+         },
+         152, 150, false},
+        {"TaskbarCreated refused once", {},
+         [] {
+             stub::ScriptTrayAdds({TrayRefused});
+             stub::RestartShell();
+         },
+         3, 1, true},
+        {"TaskbarCreated timed out, yet added", {},
+         [] {
+             stub::ScriptTrayAdds({TrayTimedOut});
+             stub::BroadcastTaskbarCreated();
+         },
+         2, 1, true},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        Fresh();
+        stub::ScriptTrayAdds(c.atStart);
+        std::size_t afterRetries = 0;
+        DWORD retriesTook = 0;
+        std::size_t timersLeft = 99;
+        std::vector<stub::TrayIcon> shown;
+        Then([&] {
+            afterRetries = stub::TrayIcons().size();
+            retriesTook = stub::TickCount();
+            if (c.shellLater) {
+                c.shellLater();
+            }
+        });
+        Then([&] {
+            shown = stub::TrayIcons();
+            timersLeft = stub::LiveTimers().size();
+            PostToTray(WM_CLOSE, 0, 0);
+        });
+        EXPECT_EQ(0, RunResident());
+
+        EXPECT_EQ(c.shownAfterRetries ? 1u : 0u, afterRetries);
+        ASSERT_EQ(1u, shown.size()) << "icons at the end";
+        EXPECT_TRUE(shown[0].hasImage);
+        EXPECT_EQ(0u, timersLeft) << "a retry timer outlived its use";
+        int adds = 0;
+        int probes = 0;
+        for (const stub::NotifyCall& call : stub::NotifyCalls()) {
+            adds += call.message == NIM_ADD ? 1 : 0;
+            probes += call.message == NIM_MODIFY ? 1 : 0;
+            if (call.message == NIM_ADD) {
+                EXPECT_TRUE(call.liveImage) << "an add without a fresh image";
+            }
+            if (call.message == NIM_MODIFY) {
+                EXPECT_EQ(static_cast<UINT>(NIF_TIP), call.data.uFlags) << "a probe changed the icon";
+            }
+        }
+        EXPECT_EQ(c.adds, adds);
+        EXPECT_EQ(c.probes, probes);
+        EXPECT_TRUE(stub::LiveIcons().empty()) << "an image was not freed";
+        // Not a busy loop: about every 2 seconds, and for a few minutes at most.
+        for (const stub::Call& call : stub::Calls()) {
+            if (call.name == "SetTimer") {
+                const std::string period = call.args.substr(call.args.find(' ', call.args.find(' ') + 1) + 1);
+                EXPECT_EQ("2000 0x0", period);
+            }
+        }
+        if (!c.shownAfterRetries) {
+            EXPECT_GE(retriesTook, 180000u) << "gave up too soon";
+            EXPECT_LE(retriesTook, 600000u) << "kept trying too long";
+        }
     }
 }
 
