@@ -48,11 +48,11 @@ static void StopIconRetries(HWND window)
     }
 }
 
+// Retries already under way start over; once the icon is there, the next
+// one finds it and stops.
 static void AddTrayIconOrRetry(HWND window)
 {
-    if (AddTrayIcon()) {
-        StopIconRetries(window);
-    } else if (SetTimer(window, IconRetryTimer, IconRetryPeriod, nullptr) != 0) {
+    if (!AddTrayIcon() && SetTimer(window, IconRetryTimer, IconRetryPeriod, nullptr) != 0) {
         IconRetriesLeft = IconRetries;
     }
 }
