@@ -4,7 +4,7 @@
 add_executable(qlaunch ${PROJECT_SOURCE_DIR}/tests/wine/launcher.c)
 target_compile_options(qlaunch PRIVATE -O2)
 target_link_options(qlaunch PRIVATE -static)
-target_link_libraries(qlaunch PRIVATE user32 gdi32)
+target_link_libraries(qlaunch PRIVATE user32 gdi32 shell32 advapi32)
 set_target_properties(qlaunch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # timing.sh's yardstick, linked the way quorin.exe is.

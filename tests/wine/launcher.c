@@ -3,12 +3,17 @@
  *
  *   qlaunch run <exe> <cmdline-file> <report-file> [timeout-ms]
  *   qlaunch spawn <exe> <cmdline-file> <report-file>
+ *   qlaunch spawnw <exe-file> <report-file>
  *   qlaunch wait <pid> <report-file> <timeout-ms> [ready-file]
  *   qlaunch mode <report-file>
  *   qlaunch set <W>x<H>x<B> <report-file>
  *   qlaunch window <class> <report-file>
  *   qlaunch windows <class> <report-file>
  *   qlaunch close <pid> <class> <report-file>
+ *   qlaunch command <pid> <class> <id> <report-file>
+ *   qlaunch untray <pid> <class> <report-file>
+ *   qlaunch autostart <timeout-ms> <report-file>
+ *   qlaunch noshell <ready-file> <close-file> <report-file>
  *   qlaunch popups <report-file>
  *   qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]
  *   qlaunch hold
@@ -31,7 +36,10 @@
  *
  * windows: WINDOW <pid> <visible 0|1>, one line per top-level window of
  * that class, in z-order.   close: posts WM_CLOSE to each top-level window of
- * that class in that process; CLOSED <count>.   popups: POPUP <pid> <left>
+ * that class in that process; CLOSED <count>.   command: posts WM_COMMAND
+ * with that identifier to them, as a menu choice does; POSTED <count>.
+ * untray: removes the notification icon 1 of each of them, as another
+ * program could; REMOVED <count>.   popups: POPUP <pid> <left>
  * <top> <right> <bottom>, one line per visible popup menu window ("#32768"),
  * topmost first.
  *
@@ -45,6 +53,22 @@
  * <bottom> per item, screen coordinates.  The menu closes when close-file
  * exists, or after timeout-ms (default 20000; exit code 1 then).
  *
+ * spawnw starts the program whose path a UTF-8 file holds, wide, from its
+ * own folder and without arguments, as a double-click in Explorer does: the
+ * ANSI verbs cannot name a folder outside the code page.  PID <windows pid>.
+ *
+ * autostart reads the Run value "Quorin" (HKLM, the view of qlaunch's own
+ * width) through the wide interface and starts it as the shell does at
+ * logon, the value's text as the command line: RUN <text, UTF-8> (RUN
+ * MISSING and nothing else when there is none), then START <error> if it
+ * cannot be started, else IMAGE <the started program's path> and what run
+ * reports.
+ *
+ * noshell plays a shell whose notification area is not ready: a newer
+ * top-level window of class "Shell_TrayWnd", found before the real one, that
+ * refuses every icon request.  It creates ready-file once it is up and ends
+ * when close-file exists: REFUSED <requests>, HELD <milliseconds>.
+ *
  * hold attaches to the desktop and sleeps until killed: Wine closes a virtual
  * desktop, and forgets its mode, as soon as no program uses it.
  *
@@ -52,6 +76,7 @@
  * Build: x86_64-w64-mingw32-gcc -O2 -static launcher.c -lgdi32 -luser32
  */
 #include <windows.h>
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -298,12 +323,13 @@ static int ParseMode(const char *s, DWORD *w, DWORD *h, DWORD *b)
 static int Usage(void);
 static int ParseNumber(const char *s, DWORD *value);
 
-enum { SCAN_WINDOWS, SCAN_POPUPS, SCAN_CLOSE };
+enum { SCAN_WINDOWS, SCAN_POPUPS, SCAN_CLOSE, SCAN_COMMAND, SCAN_UNTRAY };
 
 typedef struct {
     int what;
     const char *cls;
     DWORD pid;
+    WPARAM command;
     Report *report;
     int count;
 } WindowScan;
@@ -329,25 +355,201 @@ static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM param)
                  (long)rect.top, (long)rect.right, (long)rect.bottom);
         AppendLine(scan->report, "POPUP", buf);
         break;
-    default:
+    case SCAN_CLOSE:
         if (pid == scan->pid && PostMessageA(hwnd, WM_CLOSE, 0, 0))
             ++scan->count;
+        break;
+    case SCAN_COMMAND:
+        if (pid == scan->pid && PostMessageA(hwnd, WM_COMMAND, scan->command, 0))
+            ++scan->count;
+        break;
+    default:
+        if (pid == scan->pid) {
+            NOTIFYICONDATAA icon;
+            memset(&icon, 0, sizeof icon);
+            icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+            icon.hWnd = hwnd;
+            icon.uID = 1;
+            if (Shell_NotifyIconA(NIM_DELETE, &icon))
+                ++scan->count;
+        }
         break;
     }
     return TRUE;
 }
 
-static int VerbScan(int what, const char *cls, DWORD pid, Report *r)
+static int VerbScan(int what, const char *cls, DWORD pid, WPARAM command, Report *r)
 {
+    static const char *const counted[] = {NULL, NULL, "CLOSED", "POSTED", "REMOVED"};
     WindowScan scan;
     memset(&scan, 0, sizeof scan);
     scan.what = what;
     scan.cls = cls;
     scan.pid = pid;
+    scan.command = command;
     scan.report = r;
     EnumWindows(ListWindow, (LPARAM)&scan);
-    if (what == SCAN_CLOSE)
-        AppendNumber(r, "CLOSED", scan.count);
+    if (counted[what])
+        AppendNumber(r, counted[what], scan.count);
+    return 0;
+}
+
+/* Reads a UTF-8 file into a malloc'ed wide string, or NULL. */
+static WCHAR *ReadWide(const char *path)
+{
+    size_t len = 0;
+    char *text = ReadAll(path, &len);
+    WCHAR *wide;
+    int n;
+    if (!text)
+        return NULL;
+    n = MultiByteToWideChar(CP_UTF8, 0, text, (int)len, NULL, 0);
+    wide = malloc(((size_t)n + 1) * sizeof(WCHAR));
+    if (wide) {
+        MultiByteToWideChar(CP_UTF8, 0, text, (int)len, wide, n);
+        wide[n] = 0;
+    }
+    free(text);
+    return wide;
+}
+
+static void AppendWide(Report *r, const char *key, const WCHAR *text)
+{
+    char buf[4 * 1024];
+    if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, buf, sizeof buf, NULL, NULL))
+        strcpy(buf, "(not convertible)");
+    AppendText(r, key);
+    AppendText(r, "\t");
+    AppendEscaped(r, buf);
+    AppendText(r, "\n");
+}
+
+static int VerbSpawnWide(const char *exeFile, Report *r)
+{
+    STARTUPINFOW si;
+    PROCESS_INFORMATION pi;
+    WCHAR *exe = ReadWide(exeFile), *cmd, *folder, *slash;
+    size_t n;
+    BOOL ok;
+    if (!exe)
+        return 3;
+    n = wcslen(exe);
+    cmd = malloc((n + 3) * sizeof(WCHAR));
+    folder = malloc((n + 1) * sizeof(WCHAR));
+    if (!cmd || !folder) {
+        free(exe);
+        free(cmd);
+        free(folder);
+        return 3;
+    }
+    cmd[0] = L'"';
+    memcpy(cmd + 1, exe, n * sizeof(WCHAR));
+    cmd[n + 1] = L'"';
+    cmd[n + 2] = 0;
+    memcpy(folder, exe, (n + 1) * sizeof(WCHAR));
+    slash = wcsrchr(folder, L'\\');
+    if (slash)
+        *slash = 0;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    ok = CreateProcessW(exe, cmd, NULL, NULL, FALSE, 0, NULL, slash ? folder : NULL, &si, &pi);
+    if (!ok)
+        fprintf(stderr, "qlaunch: cannot start the program of %s (error %lu)\n", exeFile, GetLastError());
+    free(exe);
+    free(cmd);
+    free(folder);
+    if (!ok)
+        return 3;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    AppendNumber(r, "PID", (long)pi.dwProcessId);
+    return 0;
+}
+
+static int VerbAutostart(DWORD timeout, Report *r)
+{
+    STARTUPINFOW si;
+    PROCESS_INFORMATION pi;
+    WCHAR value[1024], image[1024];
+    DWORD type = 0, size = sizeof value - sizeof(WCHAR), len = sizeof image / sizeof image[0];
+    HKEY key;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                            0, KEY_READ, &key);
+    int result;
+    if (rc == ERROR_SUCCESS) {
+        rc = RegQueryValueExW(key, L"Quorin", NULL, &type, (BYTE *)value, &size);
+        RegCloseKey(key);
+    }
+    if (rc != ERROR_SUCCESS || type != REG_SZ) {
+        AppendLine(r, "RUN", "MISSING");
+        return 0;
+    }
+    value[size / sizeof(WCHAR)] = 0;
+    AppendWide(r, "RUN", value);
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    if (!CreateProcessW(NULL, value, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        AppendNumber(r, "START", (long)GetLastError());
+        return 0;
+    }
+    CloseHandle(pi.hThread);
+    if (QueryFullProcessImageNameW(pi.hProcess, 0, image, &len))
+        AppendWide(r, "IMAGE", image);
+    else
+        AppendNumber(r, "IMAGE", -(long)GetLastError());
+    result = Supervise(pi.hProcess, pi.dwProcessId, timeout, r);
+    CloseHandle(pi.hProcess);
+    return result;
+}
+
+static struct {
+    const char *closePath;
+    long refused;
+} NoShell;
+
+static LRESULT CALLBACK NoShellProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_COPYDATA:
+        ++NoShell.refused;
+        return FALSE;
+    case WM_TIMER:
+        if (GetFileAttributesA(NoShell.closePath) != INVALID_FILE_ATTRIBUTES)
+            PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+}
+
+static int VerbNoShell(char **argv, Report *r)
+{
+    WNDCLASSA wc;
+    HWND shell;
+    HANDLE ready;
+    MSG msg;
+    DWORD start;
+    NoShell.closePath = argv[3];
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = NoShellProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "Shell_TrayWnd";
+    RegisterClassA(&wc);
+    shell = CreateWindowExA(WS_EX_TOOLWINDOW, wc.lpszClassName, NULL, WS_POPUP, 0, 0, 0, 0, NULL,
+                            NULL, wc.hInstance, NULL);
+    if (!shell)
+        return 3;
+    ready = CreateFileA(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (ready == INVALID_HANDLE_VALUE)
+        return 3;
+    CloseHandle(ready);
+    start = GetTickCount();
+    SetTimer(shell, 1, POLL_MS, NULL);
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    DestroyWindow(shell);
+    AppendNumber(r, "REFUSED", NoShell.refused);
+    AppendNumber(r, "HELD", (long)(GetTickCount() - start));
     return 0;
 }
 
@@ -501,6 +703,11 @@ static int Usage(void)
             "       qlaunch window <class> <report-file>\n"
             "       qlaunch windows <class> <report-file>\n"
             "       qlaunch close <pid> <class> <report-file>\n"
+            "       qlaunch spawnw <exe-file> <report-file>\n"
+            "       qlaunch command <pid> <class> <id> <report-file>\n"
+            "       qlaunch untray <pid> <class> <report-file>\n"
+            "       qlaunch autostart <timeout-ms> <report-file>\n"
+            "       qlaunch noshell <ready-file> <close-file> <report-file>\n"
             "       qlaunch popups <report-file>\n"
             "       qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]\n"
             "       qlaunch hold\n");
@@ -613,16 +820,40 @@ int main(int argc, char **argv)
         rc = 0;
     } else if (strcmp(verb, "windows") == 0 && argc == 4) {
         path = argv[3];
-        rc = VerbScan(SCAN_WINDOWS, argv[2], 0, &report);
+        rc = VerbScan(SCAN_WINDOWS, argv[2], 0, 0, &report);
     } else if (strcmp(verb, "close") == 0 && argc == 5) {
         DWORD pid;
         if (!ParseNumber(argv[2], &pid) || pid == 0)
             return Usage();
         path = argv[4];
-        rc = VerbScan(SCAN_CLOSE, argv[3], pid, &report);
+        rc = VerbScan(SCAN_CLOSE, argv[3], pid, 0, &report);
+    } else if (strcmp(verb, "command") == 0 && argc == 6) {
+        DWORD pid, id;
+        if (!ParseNumber(argv[2], &pid) || pid == 0 || !ParseNumber(argv[4], &id))
+            return Usage();
+        path = argv[5];
+        rc = VerbScan(SCAN_COMMAND, argv[3], pid, id, &report);
+    } else if (strcmp(verb, "untray") == 0 && argc == 5) {
+        DWORD pid;
+        if (!ParseNumber(argv[2], &pid) || pid == 0)
+            return Usage();
+        path = argv[4];
+        rc = VerbScan(SCAN_UNTRAY, argv[3], pid, 0, &report);
+    } else if (strcmp(verb, "spawnw") == 0 && argc == 4) {
+        path = argv[3];
+        rc = VerbSpawnWide(argv[2], &report);
+    } else if (strcmp(verb, "autostart") == 0 && argc == 4) {
+        DWORD timeout;
+        if (!ParseNumber(argv[2], &timeout))
+            return Usage();
+        path = argv[3];
+        rc = VerbAutostart(timeout, &report);
+    } else if (strcmp(verb, "noshell") == 0 && argc == 5) {
+        path = argv[4];
+        rc = VerbNoShell(argv, &report);
     } else if (strcmp(verb, "popups") == 0 && argc == 3) {
         path = argv[2];
-        rc = VerbScan(SCAN_POPUPS, "#32768", 0, &report);
+        rc = VerbScan(SCAN_POPUPS, "#32768", 0, 0, &report);
     } else if (strcmp(verb, "menu") == 0 && (argc == 7 || argc == 8)) {
         return VerbMenu(argc, argv);
     } else if (strcmp(verb, "hold") == 0 && argc == 2) {

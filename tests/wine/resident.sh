@@ -51,6 +51,9 @@ save-settings
 autostart
 exit
 outside-close
+autostart-folders
+icon-back
+logon
 EOF
 }
 
@@ -83,6 +86,8 @@ exe=$(win_path "$bin/quorin.exe")
 verdict=""
 resident_pids=()
 reference_pid=""
+noshell_pid=""
+made_folders=()
 registry_touched=0
 started=${EPOCHREALTIME/./}
 
@@ -159,6 +164,20 @@ start_resident() {
     : >"$work/empty.txt"
     pid=$(ql spawn "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/spawn.txt")" &&
         sed -n 's/^PID\t//p' "$work/spawn.txt")
+    resident_started
+}
+
+# start_resident_from WINDOWS-PATH: the copy there, started as a double-click
+# in Explorer starts it, from its own folder, whatever letters the path holds.
+start_resident_from() {
+    : >"$work/empty.txt"
+    printf '%s' "$1" >"$work/exe.txt"
+    pid=$(ql spawnw "$(win_path "$work/exe.txt")" "$(win_path "$work/spawn.txt")" &&
+        sed -n 's/^PID\t//p' "$work/spawn.txt")
+    resident_started
+}
+
+resident_started() {
     [ -n "$pid" ] || fail "qlaunch spawn failed: $(tr '\n' ' ' <"$work/qlaunch.err")"
     resident_pids+=("$pid")
     poll 10 has_tray_window "$pid" ||
@@ -436,6 +455,10 @@ reg_lines() {
 finish() {
     local rc=$? p problem=""
     trap - EXIT
+    if [ -n "$noshell_pid" ]; then
+        touch "$work/noshell-close"
+        wait "$noshell_pid"
+    fi
     if [ -n "$reference_pid" ]; then
         touch "$work"/*-close 2>/dev/null || touch "$work/stray-close"
         for p in "$work"/*.items; do touch "${p%.items}-close"; done
@@ -456,6 +479,7 @@ finish() {
     xdotool mousemove "$park_x" "$park_y" 2>/dev/null
     restore_display || problem+="the display did not return to $baseline; "
     [ "$registry_touched" = 0 ] || clear_registry
+    for p in "${made_folders[@]}"; do rm -rf "$p"; done
     rm -rf "$work"
     if [ -n "$verdict" ]; then
         echo "$verdict ($(elapsed))"
@@ -629,6 +653,92 @@ case_outside_close() {
     start_resident
     [ "$pid" != "$first" ] || fail "the second start reported the first pid $first"
     locate_icon
+}
+
+# The folders people unzip into, under a profile named in their own script.
+# Wine's ANSI code page here is 1252, as on Western-European Windows: it
+# holds none of the Cyrillic or Japanese letters and only a look-alike L for
+# the Polish Ł.
+case_autostart_folders() {
+    registry_touched=1
+    local folder unix path got expected
+    for folder in 'Portable Tools\Quorin 1.0' 'Программы\Quorin' 'Łódź\Quorin' 'ツール\Quorin'; do
+        unix="$WINEPREFIX/drive_c/${folder//\\//}"
+        made_folders+=("$WINEPREFIX/drive_c/${folder%%\\*}")
+        mkdir -p "$unix"
+        cp "$bin/quorin.exe" "$bin/Quorin.ico" "$unix/"
+        path="C:\\$folder\\quorin.exe"
+        start_resident_from "$path"
+        # The image comes from the icon file in that folder.
+        locate_icon
+        [ "$(report command "$pid" "Quorin Tray" 2 | flatten)" = "[POSTED|1]" ] ||
+            fail "$folder: could not choose Autostart"
+        poll 5 autostart_read_is_not "[RUN|MISSING]"
+        # The entry, read wide and started as the shell starts it at logon,
+        # starts this very program: a second start, which ends with 1.
+        expected="[RUN|\"${path//\\/\\\\}\"][IMAGE|${path//\\/\\\\}][EXIT|1][MODE|$baseline@60]"
+        [ "$autostart_read" = "$expected" ] ||
+            fail "$folder: after \"Autostart\": expected $expected got $autostart_read"
+        [ "$(report command "$pid" "Quorin Tray" 2 | flatten)" = "[POSTED|1]" ] ||
+            fail "$folder: could not choose Autostart again"
+        poll 5 autostart_read_is "[RUN|MISSING]" ||
+            fail "$folder: after \"Autostart\" again: expected [RUN|MISSING] got $autostart_read"
+        got=$(end_resident "$pid" | flatten)
+        [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] ||
+            fail "$folder: ending the instance: expected [EXIT|0][MODE|$baseline@60] got $got"
+        poll 3 icon_gone || fail "$folder: the icon outlived its instance"
+    done
+}
+
+# qlaunch autostart: the Run value read wide, and what starting it gave.
+autostart_read_is() {
+    autostart_read=$(report autostart $((5000 * slow)) | flatten)
+    [ "$autostart_read" = "$1" ]
+}
+
+autostart_read_is_not() {
+    ! autostart_read_is "$1"
+}
+
+case_icon_back() {
+    start_resident
+    locate_icon
+    local got
+    got=$(report untray "$pid" "Quorin Tray" | flatten)
+    [ "$got" = "[REMOVED|1]" ] || fail "removing the icon from outside: expected [REMOVED|1] got $got"
+    poll 3 icon_gone || fail "the icon is still there after its removal from outside, at $icon_at"
+    got=$(ql run "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/second.txt")" $((5000 * slow))
+        flatten <"$work/second.txt")
+    [ "$got" = "[EXIT|1][MODE|$baseline@60]" ] ||
+        fail "second resident start: expected [EXIT|1][MODE|$baseline@60] got $got"
+    poll 5 icon_shown || fail "after a second start: expected the icon back in the notification area, got none"
+    [ "$(tray_pids | tr '\n' ' ')" = "$pid " ] ||
+        fail "expected only the first instance's window (pid $pid), got pids [$(tray_pids | tr '\n' ' ')]"
+}
+
+# At logon the notification area may not be ready: a shell that refuses every
+# icon holds for a while, then the real one takes over.
+case_logon() {
+    local got refused held
+    "$WINE" "$bin/qlaunch.exe" noshell "$(win_path "$work/noshell-ready")" \
+        "$(win_path "$work/noshell-close")" "$(win_path "$work/noshell.txt")" >>"$work/qlaunch.err" 2>&1 &
+    noshell_pid=$!
+    poll 10 test -f "$work/noshell-ready" || fail "qlaunch noshell did not come up"
+    start_resident
+    sleep $((3 * slow))
+    icon_gone || fail "the icon is shown although the shell refused it, at $icon_at"
+    touch "$work/noshell-close"
+    wait "$noshell_pid"
+    noshell_pid=""
+    poll 5 icon_shown || fail "the shell is ready: expected the icon within $((5 * slow)) s, got none"
+    got=$(flatten <"$work/noshell.txt")
+    refused=$(sed -n 's/^REFUSED\t//p' "$work/noshell.txt")
+    held=$(sed -n 's/^HELD\t//p' "$work/noshell.txt")
+    # The add, then at each retry a look for the icon and an add: every 2 s,
+    # not in a busy loop.
+    [ "${refused:-0}" -ge 3 ] || fail "expected the add to be tried again while the shell refused, got $got"
+    [ "$refused" -le $((held / 1000 + 3)) ] || fail "tried too often for one try every 2 s: $got"
+    has_tray_window "$pid" || fail "the resident instance ended"
 }
 
 trap finish EXIT

@@ -177,6 +177,7 @@ write_env() {
         printf 'export WINE=%q\n' "$WINE"
         printf 'export WINESERVER=%q\n' "$WINESERVER"
         printf 'export QUORIN_WINE_SLOWDOWN=%q\n' "$QUORIN_WINE_SLOWDOWN"
+        printf 'export LC_ALL=%q\n' "$LC_ALL"
     } >"$state/env"
 }
 
@@ -205,6 +206,9 @@ do_start() {
 
     export WINEPREFIX=$state/prefix
     export WINEARCH=$arch
+    # Wine names Unix files in the locale's charset: only UTF-8 holds a
+    # folder named in any script.
+    export LC_ALL=C.UTF-8
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
     WINE=$(wine_bin)
