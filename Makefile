@@ -17,7 +17,7 @@ $(addprefix build-,$(PRESETS)): build-%:
 	@cmake --build --preset $* -j $(JOBS)
 
 # One-shot with ARGS=..., resident without; under Xvfb when there is no display.
-run: deps build-win64
+run: deps build-win32
 	@scripts/run.sh "$(ARGS)"
 
 unit: deps build-host build-host-asan
