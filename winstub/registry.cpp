@@ -229,12 +229,25 @@ std::vector<BYTE> AnsiData(const Value& value)
     return std::vector<BYTE>(text.begin(), text.end());
 }
 
-// A module path the way GetModuleFileNameA/W hand it out: cut to the buffer
-// and still terminated, as since Vista.
+// The executable's path the way GetModuleFileNameA/W hand it out: cut to the
+// buffer and still terminated, as since Vista.
 template <typename Char>
-DWORD CopyModulePath(const std::basic_string<Char>& path, Char* fileName, DWORD size)
+DWORD ModuleFileName(const char* function, HMODULE module, Char* fileName, DWORD size,
+                     const std::basic_string<Char>& path)
 {
-    std::fill(fileName, fileName + size, static_cast<Char>(JunkByte));
+    Record(function, Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + std::to_string(size));
+    if (fileName != nullptr) {
+        std::fill(fileName, fileName + size, static_cast<Char>(JunkByte));
+    }
+    const RegistryState& registry = Registry();
+    if (registry.moduleError != 0 || module != nullptr) {
+        SetError(registry.moduleError != 0 ? registry.moduleError : ErrorModNotFound);
+        return 0;
+    }
+    if (size == 0 || fileName == nullptr) {
+        SetError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
     if (path.size() < size) {
         std::copy(path.begin(), path.end(), fileName);
         fileName[path.size()] = 0;
@@ -610,32 +623,12 @@ LONG WINAPI RegCloseKey(HKEY key)
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size)
 {
-    stub::Record("GetModuleFileNameA",
-                 stub::Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + std::to_string(size));
-    const stub::RegistryState& registry = stub::Registry();
-    if (registry.moduleError != 0 || module != nullptr) {
-        stub::SetError(registry.moduleError != 0 ? registry.moduleError : stub::ErrorModNotFound);
-        return 0;
-    }
-    if (size == 0 || fileName == nullptr) {
-        stub::SetError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    return stub::CopyModulePath(stub::ToAnsi(registry.modulePath), fileName, size);
+    return stub::ModuleFileName("GetModuleFileNameA", module, fileName, size,
+                                stub::ToAnsi(stub::Registry().modulePath));
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size)
 {
-    stub::Record("GetModuleFileNameW",
-                 stub::Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + std::to_string(size));
-    const stub::RegistryState& registry = stub::Registry();
-    if (registry.moduleError != 0 || module != nullptr) {
-        stub::SetError(registry.moduleError != 0 ? registry.moduleError : stub::ErrorModNotFound);
-        return 0;
-    }
-    if (size == 0 || fileName == nullptr) {
-        stub::SetError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    return stub::CopyModulePath(registry.modulePath, fileName, size);
+    return stub::ModuleFileName("GetModuleFileNameW", module, fileName, size,
+                                stub::Registry().modulePath);
 }
