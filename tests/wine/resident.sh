@@ -722,7 +722,9 @@ case_uninstall_command() {
     expected="Quorin REG_SZ \"$exe\""
     got=$(reg_lines "$run_key" /v Quorin)
     [ "$got" = "$expected" ] || fail "after \"Autostart\": expected [$expected] in the 32-bit view of $run_key, got [$got]"
-    # Without /reg:32 the 64-bit reg.exe looks in the 64-bit view.
+    # Without /reg:32 the 64-bit reg.exe looks in the 64-bit view.  Wine's
+    # reg.exe words its outcomes its own way (Windows: "ERROR: The system was
+    # unable to find the specified registry key or value.").
     got=$(guide_command "${args% /reg:32}")
     expected="[EXIT|1][MODE|$baseline@60]"$'\n'"reg: Unable to find the specified registry value"
     [ "$got" = "$expected" ] || fail "[${line% /reg:32}]: expected [${expected//$'\n'/ }] got [${got//$'\n'/ }]"
