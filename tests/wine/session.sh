@@ -361,6 +361,9 @@ do_stop() {
     # to reap them so that no zombie outlives stop.
     wait_until 10 not recorded_left present ||
         echo "session.sh: init has not reaped every ended process yet" >&2
+    # A Wine 10 prefix holds 1.4 GB of copied DLLs and is of no use once
+    # stopped; wine.log stays.
+    [ "${QUORIN_WINE_IMPL:-$impl}" != wine10 ] || rm -rf "$state/prefix"
     rm -f "$state/pids" "$state/env"
 }
 
