@@ -28,33 +28,48 @@ math(EXPR QUORIN_WINE_START_TIMEOUT "180 * ${QUORIN_WINE_TIMEOUT_FACTOR}")
 math(EXPR QUORIN_WINE_STOP_TIMEOUT "60 * ${QUORIN_WINE_TIMEOUT_FACTOR}")
 math(EXPR QUORIN_WINE_CASE_TIMEOUT "120 * ${QUORIN_WINE_TIMEOUT_FACTOR}")
 
-set(QUORIN_WINE_STATE ${CMAKE_BINARY_DIR}/wine-e2e)
-set(QUORIN_WINE_ENV QUORIN_WINE_STATE=${QUORIN_WINE_STATE} QUORIN_WINE_BIN=${CMAKE_BINARY_DIR}
-    QUORIN_WINE_ARCH=${QUORIN_WINE_ARCH})
-
-add_test(NAME wine_session_start
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/session.sh start ${QUORIN_WINE_STATE})
-add_test(NAME wine_session_stop
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/session.sh stop ${QUORIN_WINE_STATE})
-set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session
-    TIMEOUT ${QUORIN_WINE_START_TIMEOUT} ENVIRONMENT "${QUORIN_WINE_ENV}" RESOURCE_LOCK wine_session)
-set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine_session
-    TIMEOUT ${QUORIN_WINE_STOP_TIMEOUT} ENVIRONMENT "${QUORIN_WINE_ENV}" RESOURCE_LOCK wine_session)
-
-# Each script lists its own cases; one ctest test per case.
-function(quorin_wine_cases script prefix)
-    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/${script} --list
-        OUTPUT_VARIABLE cases OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE listed)
-    if(NOT listed EQUAL 0)
-        message(FATAL_ERROR "tests/wine/${script} --list failed")
-    endif()
-    string(REPLACE "\n" ";" cases "${cases}")
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/wine/${script})
-    foreach(case ${cases})
-        add_test(NAME ${prefix}_${case} COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/${script} ${case})
-        set_tests_properties(${prefix}_${case} PROPERTIES FIXTURES_REQUIRED wine_session
-            TIMEOUT ${QUORIN_WINE_CASE_TIMEOUT} ENVIRONMENT "${QUORIN_WINE_ENV}" RESOURCE_LOCK wine_session)
+# A session (Xvfb, a fresh prefix, a desktop) as the fixture NAME_session,
+# and one test NAME_KIND_CASE per case that each script (KIND.sh) lists in
+# the session's environment.
+function(quorin_wine_session name state)
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "SCRIPTS;ENV")
+    set(env QUORIN_WINE_STATE=${state} QUORIN_WINE_BIN=${CMAKE_BINARY_DIR} ${arg_ENV})
+    add_test(NAME ${name}_session_start
+        COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/session.sh start ${state})
+    add_test(NAME ${name}_session_stop
+        COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/session.sh stop ${state})
+    set_tests_properties(${name}_session_start PROPERTIES FIXTURES_SETUP ${name}_session
+        TIMEOUT ${QUORIN_WINE_START_TIMEOUT} ENVIRONMENT "${env}" RESOURCE_LOCK ${name}_session)
+    set_tests_properties(${name}_session_stop PROPERTIES FIXTURES_CLEANUP ${name}_session
+        TIMEOUT ${QUORIN_WINE_STOP_TIMEOUT} ENVIRONMENT "${env}" RESOURCE_LOCK ${name}_session)
+    foreach(script ${arg_SCRIPTS})
+        execute_process(COMMAND ${CMAKE_COMMAND} -E env ${env} ${PROJECT_SOURCE_DIR}/tests/wine/${script} --list
+            OUTPUT_VARIABLE cases OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE listed)
+        if(NOT listed EQUAL 0)
+            message(FATAL_ERROR "tests/wine/${script} --list failed")
+        endif()
+        string(REPLACE "\n" ";" cases "${cases}")
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/wine/${script})
+        string(REGEX REPLACE "[.]sh$" "" kind ${script})
+        foreach(case ${cases})
+            add_test(NAME ${name}_${kind}_${case} COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/${script} ${case})
+            set_tests_properties(${name}_${kind}_${case} PROPERTIES FIXTURES_REQUIRED ${name}_session
+                TIMEOUT ${QUORIN_WINE_CASE_TIMEOUT} ENVIRONMENT "${env}" RESOURCE_LOCK ${name}_session)
+        endforeach()
     endforeach()
 endfunction()
-quorin_wine_cases(oneshot.sh wine_oneshot)
-quorin_wine_cases(resident.sh wine_resident)
+
+quorin_wine_session(wine ${CMAKE_BINARY_DIR}/wine-e2e SCRIPTS oneshot.sh resident.sh
+    ENV QUORIN_WINE_ARCH=${QUORIN_WINE_ARCH})
+
+# The shipped 32-bit build again under Wine 10, in a 64-bit prefix as on
+# 64-bit Windows: every case, then the scaled displays, a session per scale.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(QUORIN_WINE10_ENV QUORIN_WINE_IMPL=wine10 QUORIN_WINE_ARCH=win64)
+    quorin_wine_session(wine10 ${CMAKE_BINARY_DIR}/wine10-e2e SCRIPTS oneshot.sh resident.sh
+        ENV ${QUORIN_WINE10_ENV})
+    foreach(dpi 96 120 144)
+        quorin_wine_session(wine10_dpi${dpi} ${CMAKE_BINARY_DIR}/wine10-dpi${dpi} SCRIPTS resident.sh
+            ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DPI=${dpi})
+    endforeach()
+endif()

@@ -15,3 +15,12 @@ add_test(NAME wine_registry
 math(EXPR QUORIN_WINE_REGISTRY_TIMEOUT "600 * ${QUORIN_WINE_TIMEOUT_FACTOR}")
 set_tests_properties(wine_registry PROPERTIES TIMEOUT ${QUORIN_WINE_REGISTRY_TIMEOUT}
     ENVIRONMENT "QUORIN_WINE_ARCH=${QUORIN_WINE_ARCH}")
+
+# The 32-bit probe also under Wine 10, in a 64-bit prefix (see windows-e2e.cmake).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_test(NAME wine10_registry
+        COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/registry/registry_test.sh
+                $<TARGET_FILE:settings_probe> ${CMAKE_BINARY_DIR}/wine10-registry)
+    set_tests_properties(wine10_registry PROPERTIES TIMEOUT ${QUORIN_WINE_REGISTRY_TIMEOUT}
+        ENVIRONMENT "QUORIN_WINE_IMPL=wine10")
+endif()

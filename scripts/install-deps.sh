@@ -3,7 +3,7 @@
 set -eu
 packages="cmake make g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev clang-tidy cppcheck
-mingw-w64 wine64 xvfb xdotool imagemagick x11-utils"
+mingw-w64 wine64 xvfb xdotool imagemagick x11-utils bubblewrap debootstrap"
 missing=""
 for package in $packages; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
@@ -21,3 +21,5 @@ fi
 # The 32-bit build's Wine, and on every run the emulator's registration,
 # which a reboot drops.
 "$(dirname "$0")/install-wine32.sh"
+# Wine 10 in a Debian 13 root of its own, for the scaled displays.
+"$(dirname "$0")/install-wine10.sh"

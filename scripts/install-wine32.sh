@@ -31,37 +31,9 @@ die() {
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 [ -n "$codename" ] || die "no VERSION_CODENAME in /etc/os-release"
 
-# deb lines for the machine's Debian archives (the entries that carry the
-# release's own suites), each with its backports suite as well.
-derived_sources() {
-    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$file" ] || continue
-        awk -v c="$codename" '$1 == "deb" {
-            i = 2; if ($2 ~ /^\[/) { while ($i !~ /\]$/) i++; i++ }
-            uri = $i; suite = $(i + 1); comps = ""
-            for (j = i + 2; j <= NF && $j !~ /^#/; j++) comps = comps " " $j
-            if (suite ~ "^" c "(-|$)") print uri, suite, comps
-        }' "$file"
-    done
-    for file in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$file" ] || continue
-        awk -v c="$codename" '
-            function flush(   n, s, k) {
-                if (types ~ /(^| )deb( |$)/ && enabled != "no") {
-                    n = split(suites, s, " ")
-                    for (k = 1; k <= n; k++) if (s[k] ~ "^" c "(-|$)") print uris, s[k], comps
-                }
-                types = uris = suites = comps = enabled = ""
-            }
-            /^[ \t]*$/ { flush(); next }
-            /^#/ { next }
-            { key = tolower($1); sub(/:$/, "", key); $1 = ""; sub(/^ +/, "") }
-            key == "types" { types = $0 } key == "uris" { uris = $0 }
-            key == "suites" { suites = $0 } key == "components" { comps = $0 }
-            key == "enabled" { enabled = tolower($0) }
-            END { flush() }' "$file"
-    done
-}
+# The machine's own archives (derived_sources), each with its backports suite
+# as well (private_apt).
+. "$(dirname "$0")/apt-sources.sh"
 
 # private_apt DIR: an apt of its own in DIR (sources, lists, cache, an empty
 # dpkg status, i386 only); prints nothing, sets the apt command in $apt.

@@ -34,12 +34,13 @@
  * spawn: PID <windows pid>.   set: RESULT <ChangeDisplaySettingsA
  * result>, then MODE.   window: WINDOW 1 or WINDOW 0 (FindWindowA by class).
  *
- * windows: WINDOW <pid> <visible 0|1>, one line per top-level window of
- * that class, in z-order.   close: posts WM_CLOSE to each top-level window of
- * that class in that process; CLOSED <count>.   command: posts WM_COMMAND
- * with that identifier to them, as a menu choice does; POSTED <count>.
- * untray: removes the notification icon 1 of each of them, as another
- * program could; REMOVED <count>.   popups: POPUP <pid> <left>
+ * windows: WINDOW <pid> <visible 0|1> <left> <top> <right> <bottom>, one
+ * line per top-level window of that class, in z-order.   close: posts
+ * WM_CLOSE to each top-level window of that class in that process; CLOSED
+ * <count>.   command: posts WM_COMMAND with that identifier to them, as a
+ * menu choice does; POSTED <count>.   untray: removes the notification icon
+ * 1 of each of them, as another program could; REMOVED <count>.   popups:
+ * POPUP <pid> <left>
  * <top> <right> <bottom>, one line per visible popup menu window ("#32768"),
  * topmost first.
  *
@@ -71,6 +72,10 @@
  *
  * hold attaches to the desktop and sleeps until killed: Wine closes a virtual
  * desktop, and forgets its mode, as soon as no program uses it.
+ *
+ * qlaunch is DPI-aware, as the program under test is: on a scaled display its
+ * coordinates are the screen's pixels, and its reference menu is drawn as an
+ * aware program draws its menu.
  *
  * Exit code: 0 report written, 1 child timed out, 2 bad usage, 3 system error.
  * Build: x86_64-w64-mingw32-gcc -O2 -static launcher.c -lgdi32 -luser32
@@ -345,7 +350,11 @@ static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM param)
         return TRUE;
     switch (scan->what) {
     case SCAN_WINDOWS:
-        snprintf(buf, sizeof buf, "%lu\t%d", (unsigned long)pid, IsWindowVisible(hwnd) ? 1 : 0);
+        if (!GetWindowRect(hwnd, &rect))
+            memset(&rect, 0, sizeof rect);
+        snprintf(buf, sizeof buf, "%lu\t%d\t%ld\t%ld\t%ld\t%ld", (unsigned long)pid,
+                 IsWindowVisible(hwnd) ? 1 : 0, (long)rect.left, (long)rect.top, (long)rect.right,
+                 (long)rect.bottom);
         AppendLine(scan->report, "WINDOW", buf);
         break;
     case SCAN_POPUPS:
@@ -798,6 +807,7 @@ int main(int argc, char **argv)
     const char *verb = argc > 1 ? argv[1] : "";
     const char *path;
     int rc;
+    SetProcessDPIAware();
     if (strcmp(verb, "run") == 0 && (argc == 5 || argc == 6)) {
         path = argv[4];
         rc = VerbRun(argc, argv, &report);

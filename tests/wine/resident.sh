@@ -32,13 +32,22 @@ park_y=10
 # every mode at 60 Hz, after the 4:3 filter: with and without the low ones.
 modes_default="640x480 768x576 800x600 1024x768 1152x864 1280x960"
 modes_low="320x240 400x300 512x384 $modes_default"
+# A scaled session's 1600x1200 screen adds two 4:3 modes.
+modes_scaled="$modes_default 1400x1050 1600x1200"
 # Settings submenu positions: 0 low resolutions, 1 not 4/3, 2 autostart,
 # 3 separator, 4 save.
 sub_low=0
 sub_autostart=2
 sub_save=4
 
+# A scaled session (QUORIN_WINE_DPI) runs only its own cases; the guide's
+# uninstall command is for the shipped build on 64-bit Windows, the Wine 10
+# sessions.
 case_names() {
+    if [ -n "${QUORIN_WINE_DPI:-}" ]; then
+        printf '%s\n' scaled-menu scaled-oneshot
+        return
+    fi
     cat <<'EOF'
 icon
 second-start
@@ -55,6 +64,7 @@ autostart-folders
 icon-back
 logon
 EOF
+    [ "${QUORIN_WINE_IMPL:-wine8}" != wine10 ] || echo uninstall-command
 }
 
 usage_exit() {
@@ -68,11 +78,14 @@ if [ "${1:-}" = --list ]; then
 fi
 [ $# -eq 1 ] || usage_exit "usage: resident.sh CASE | --list"
 name=$1
-case_names | grep -qx -- "$name" || usage_exit "unknown case '$name' (see --list)"
+case_names | grep -x -- "$name" >/dev/null || usage_exit "unknown case '$name' (see --list)"
 
 # shellcheck source=case-env.sh
 . "$here/case-env.sh"
 join_session
+case_names | grep -x -- "$name" >/dev/null ||
+    usage_exit "case '$name' is not one of this session's (QUORIN_WINE_IMPL=${QUORIN_WINE_IMPL:-wine8}, QUORIN_WINE_DPI=${QUORIN_WINE_DPI:-})"
+[ -z "${QUORIN_WINE_DPI:-}" ] || baseline=1600x1200x32
 [ -f "$bin/Quorin.ico" ] || usage_exit "no Quorin.ico in $bin (set QUORIN_WINE_BIN)"
 for tool in xdotool import convert compare; do
     command -v "$tool" >/dev/null || usage_exit "$tool is not installed"
@@ -133,9 +146,10 @@ restore_display() {
     [ "$(report set "$baseline" | flatten)" = "[RESULT|0][MODE|$baseline@60]" ]
 }
 
+# QUORIN_REG_VIEW (/reg:32 under Wine 10) reads the view that the program writes.
 clear_registry() {
-    "$WINE" reg delete "$settings_key" /f >/dev/null 2>&1
-    "$WINE" reg delete "$run_key" /v Quorin /f >/dev/null 2>&1
+    "$WINE" reg delete "$settings_key" /f ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} >/dev/null 2>&1
+    "$WINE" reg delete "$run_key" /v Quorin /f ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} >/dev/null 2>&1
     return 0
 }
 
@@ -215,6 +229,10 @@ holding() {
 
 # The opaque pixels of the icon file's 16x16 image, "x y #RRGGBB" a line:
 # the picture that the notification area must show.
+# Wine 10 on a scaled display: the small-icon size grows with the DPI (20 at
+# 120, 24 at 144), and the notification area shows the 16x16 image
+# stretched to it pixel by pixel.
+icon_px=$((16 * ${QUORIN_WINE_DPI:-96} / 96))
 icon_template() {
     local t=$work/icon.txt
     [ -s "$t" ] && return 0
@@ -222,6 +240,10 @@ icon_template() {
         fail "cannot read $bin/Quorin.ico"
     head -n 1 "$work/icon-raw.txt" | grep -q '^# ImageMagick pixel enumeration: 16,16,' ||
         fail "the first image of Quorin.ico is not 16x16: $(head -n 1 "$work/icon-raw.txt")"
+    if [ "$icon_px" != 16 ]; then
+        convert "$bin/Quorin.ico[0]" -sample "${icon_px}x$icon_px" txt:- >"$work/icon-raw.txt" ||
+            fail "cannot scale $bin/Quorin.ico"
+    fi
     awk 'NR > 1 && substr($3, 8, 2) == "FF" { split($1, p, /[,:]/); print p[1], p[2], substr($3, 1, 7) }' \
         "$work/icon-raw.txt" >"$t"
     [ -s "$t" ] || fail "Quorin.ico's 16x16 image has no opaque pixel"
@@ -237,15 +259,30 @@ desk_size() {
     case $desk_w$desk_h in *[!0-9]* | '') return 1 ;; esac
 }
 
-# Prints "X Y" of the icon's upper-left corner when the right half of the
-# taskbar (the bottom 32 rows of the desktop) shows it exactly; fails
-# otherwise.
+# The notification area as "W H X Y": the right half of the taskbar (the
+# bottom 32 rows of the desktop) or, in a Wine 10 session (see session.sh),
+# the notification area's own window.
+tray_area() {
+    if [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ]; then
+        # Not the empty stand-in of qlaunch noshell, which comes first.
+        report windows Shell_TrayWnd |
+            awk -F'\t' '$1 == "WINDOW" && $6 > $4 && $7 > $5 { print $6 - $4, $7 - $5, $4, $5; exit }'
+    else
+        echo "$((desk_w / 2)) 32 $((desk_w / 2)) $((desk_h - 32))"
+    fi
+}
+
+# Prints "X Y" of the icon's upper-left corner when the notification area
+# shows it exactly; fails otherwise.
 find_icon() {
+    local w h x y
     icon_template
     desk_size || return 1
-    import -window root -crop "$((desk_w / 2))x32+$((desk_w / 2))+$((desk_h - 32))" +repage \
+    read -r w h x y < <(tray_area)
+    [ -n "$y" ] || return 1
+    import -window root -crop "${w}x$h+$x+$y" +repage \
         "$work/taskbar.png" 2>>"$work/qlaunch.err" || return 1
-    convert "$work/taskbar.png" txt:- | awk -v ox=$((desk_w / 2)) -v oy=$((desk_h - 32)) '
+    convert "$work/taskbar.png" txt:- | awk -v ox="$x" -v oy="$y" '
         BEGIN { n = 0 }
         FNR == NR { tx[n] = $1; ty[n] = $2; tc[n] = $3; n++; next }
         /^#/ { next }
@@ -278,10 +315,10 @@ icon_gone() {
 # Waits for the icon; sets click_x, click_y to its centre.
 locate_icon() {
     poll 5 icon_shown ||
-        fail "expected the 16x16 image of Quorin.ico in the notification area (right half of the taskbar, bottom of the $(current_mode) desktop), got no exact match (screenshot kept as $(keep "$work/taskbar.png" taskbar.png))"
+        fail "expected the ${icon_px}x$icon_px image of Quorin.ico in the notification area ($(tray_area | awk '{ print $1 "x" $2 "+" $3 "+" $4 }') of the $(current_mode) desktop), got no exact match (screenshot kept as $(keep "$work/taskbar.png" taskbar.png))"
     desk_size
-    click_x=$((${icon_at% *} + 8))
-    click_y=$((${icon_at#* } + 8))
+    click_x=$((${icon_at% *} + icon_px / 2))
+    click_y=$((${icon_at#* } + icon_px / 2))
 }
 
 # --- menus ----------------------------------------------------------------
@@ -446,7 +483,8 @@ choose_setting() {
 }
 
 reg_lines() {
-    "$WINE" reg query "$@" 2>/dev/null | tr -d '\r' | awk 'NF >= 3 && $2 ~ /^REG_/ { $1 = $1; print }'
+    "$WINE" reg query "$@" ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} 2>/dev/null | tr -d '\r' |
+        awk 'NF >= 3 && $2 ~ /^REG_/ { $1 = $1; print }'
 }
 
 # --- cleanup --------------------------------------------------------------
@@ -739,6 +777,76 @@ case_logon() {
     [ "${refused:-0}" -ge 3 ] || fail "expected the add to be tried again while the shell refused, got $got"
     [ "$refused" -le $((held / 1000 + 3)) ] || fail "tried too often for one try every 2 s: $got"
     has_tray_window "$pid" || fail "the resident instance ended"
+}
+
+# On a scaled display the program reads the display unscaled, as it declares
+# itself DPI-aware: its menu, drawn at the display's DPI, checks the mode that
+# the display is in.
+case_scaled_menu() {
+    start_resident
+    locate_icon
+    open_expected_menu top "$modes_scaled" 1600x1200
+    close_menus top
+}
+
+case_scaled_oneshot() {
+    start_resident
+    locate_icon
+    local got
+    printf '1280x960' >"$work/cmdline.txt"
+    got=$(ql run "$exe" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/oneshot.txt")" $((10000 * slow))
+        flatten <"$work/oneshot.txt")
+    [ "$got" = "[EXIT|0][MODE|1280x960x32@60]" ] ||
+        fail "one-shot 1280x960 at LogPixels $QUORIN_WINE_DPI: expected [EXIT|0][MODE|1280x960x32@60] got $got"
+    locate_icon
+    open_expected_menu after "$modes_scaled" 1280x960
+    close_menus after
+}
+
+# guide_command REG-ARGUMENTS: the 64-bit reg.exe with exactly that text after
+# its name, as a command prompt starts it; prints qlaunch's report, then what
+# reg.exe wrote.
+guide_command() {
+    local seen
+    seen=$(wc -c <"$work/qlaunch.err")
+    printf '%s' "$1" >"$work/reg-args.txt"
+    ql run 'C:\windows\sysnative\reg.exe' "$(win_path "$work/reg-args.txt")" \
+        "$(win_path "$work/reg-report.txt")" $((10000 * slow))
+    flatten <"$work/reg-report.txt"
+    echo
+    tail -c +$((seen + 1)) "$work/qlaunch.err" | tr -d '\r'
+}
+
+# The Windows guide's uninstall command, as the guide spells it, run by the
+# 64-bit reg.exe of a 64-bit prefix after the 32-bit program set Autostart.
+case_uninstall_command() {
+    registry_touched=1
+    local line args got expected
+    line=$(sed -n 's/^ *\(reg delete "HKLM.*\)$/\1/p' "$here/../../docs/README.txt")
+    [ -n "$line" ] && [ "$(wc -l <<<"$line")" = 1 ] ||
+        fail "expected one 'reg delete \"HKLM...' line in docs/README.txt, got [$line]"
+    args=${line#reg }
+    [ "${args% /reg:32}" != "$args" ] || fail "the guide's command does not end with /reg:32: [$line]"
+    start_resident
+    locate_icon
+    check_menus before "$modes_default" 1024x768
+    choose_setting "$sub_autostart"
+    expected="Quorin REG_SZ \"$exe\""
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ "$got" = "$expected" ] || fail "after \"Autostart\": expected [$expected] in the 32-bit view of $run_key, got [$got]"
+    # Without /reg:32 the 64-bit reg.exe looks in the 64-bit view.  Wine's
+    # reg.exe words its outcomes its own way (Windows: "ERROR: The system was
+    # unable to find the specified registry key or value.").
+    got=$(guide_command "${args% /reg:32}")
+    expected="[EXIT|1][MODE|$baseline@60]"$'\n'"reg: Unable to find the specified registry value"
+    [ "$got" = "$expected" ] || fail "[${line% /reg:32}]: expected [${expected//$'\n'/ }] got [${got//$'\n'/ }]"
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ -n "$got" ] || fail "[${line% /reg:32}] removed the value of the 32-bit view"
+    got=$(guide_command "$args")
+    expected="[EXIT|0][MODE|$baseline@60]"$'\n'"reg: The operation completed successfully"
+    [ "$got" = "$expected" ] || fail "[$line]: expected [${expected//$'\n'/ }] got [${got//$'\n'/ }]"
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ -z "$got" ] || fail "after [$line]: expected no Run value Quorin in the 32-bit view, got [$got]"
 }
 
 trap finish EXIT

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One Wine session for the end-to-end tests: Xvfb, a fresh prefix and a
-# 1024x768 virtual desktop with a taskbar that every later Wine program of
-# the session's environment joins.
+# 1024x768 virtual desktop with a taskbar (or, scaled, 1600x1200) that every
+# later Wine program of the session's environment joins.
 #
 #   session.sh start STATE_DIR   bring it up (prefix at STATE_DIR/prefix)
 #   session.sh env STATE_DIR     print the exports for other scripts to eval
@@ -13,15 +13,41 @@
 # QUORIN_WINE_ARCH: win64 (default: the system's wine64) or win32 (a
 #   32-bit prefix run by the 32-bit Wine that scripts/install-wine32.sh puts
 #   in QUORIN_WINE32, default /opt/quorin-wine32).
+# QUORIN_WINE_IMPL: wine8 (default: Debian 12's Wine, of the width above) or
+#   wine10 (a 64-bit prefix under the Wine 10 that scripts/install-wine10.sh
+#   puts in QUORIN_WINE10, default /opt/quorin-wine10, where the 32-bit build
+#   runs as on 64-bit Windows).
+# QUORIN_WINE_DPI: 96, 120 or 144 under wine10: a scaled session instead, a
+#   1600x1200 desktop on a 1600x1200 screen at that LogPixels (100, 125 or
+#   150 %).
 # QUORIN_WINE_BIN: directory holding qlaunch.exe of that width (default:
-#   build/win64 or build/win32 of this tree).
+#   build/win64 or build/win32 of this tree; build/win32 under wine10).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 arch=${QUORIN_WINE_ARCH:-win64}
 case $arch in win32 | win64) ;; *) echo "session.sh: QUORIN_WINE_ARCH must be win32 or win64" >&2; exit 1 ;; esac
-tools_dir=${QUORIN_WINE_BIN:-$here/../../build/$arch}
+impl=${QUORIN_WINE_IMPL:-wine8}
+case $impl/$arch in
+wine8/* | wine10/win64) ;;
+wine10/*) echo "session.sh: Wine 10 sessions are 64-bit prefixes (QUORIN_WINE_ARCH=win64)" >&2; exit 1 ;;
+*) echo "session.sh: QUORIN_WINE_IMPL must be wine8 or wine10" >&2; exit 1 ;;
+esac
+dpi=${QUORIN_WINE_DPI:-}
+case $impl/$dpi in
+*/ | wine10/96 | wine10/120 | wine10/144) ;;
+*) echo "session.sh: QUORIN_WINE_DPI must be 96, 120 or 144, under Wine 10 only" >&2; exit 1 ;;
+esac
+desktop=1024x768
+screen=1280x1024
+[ -z "$dpi" ] || desktop=1600x1200 screen=1600x1200
+if [ "$impl" = wine10 ]; then
+    tools_dir=${QUORIN_WINE_BIN:-$here/../../build/win32}
+else
+    tools_dir=${QUORIN_WINE_BIN:-$here/../../build/$arch}
+fi
 wine32=${QUORIN_WINE32:-/opt/quorin-wine32}
+wine10=${QUORIN_WINE10:-/opt/quorin-wine10}
 
 die() {
     echo "session.sh: $*" >&2
@@ -29,7 +55,9 @@ die() {
 }
 
 wine_bin() {
-    if [ "$arch" = win32 ]; then
+    if [ "$impl" = wine10 ]; then
+        echo "$wine10/bin/wine"
+    elif [ "$arch" = win32 ]; then
         echo "$wine32/bin/wine"
     else
         command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64
@@ -41,7 +69,7 @@ wine_bin() {
 # The case scripts multiply their waits by it.
 slowdown() {
     local entry
-    if [ "$arch" = win32 ]; then
+    if [ "$arch" = win32 ] || [ "$impl" = wine10 ]; then
         for entry in /proc/sys/fs/binfmt_misc/*; do
             [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
                 grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" && {
@@ -54,7 +82,11 @@ slowdown() {
 }
 
 wineserver_bin() {
-    command -v wineserver 2>/dev/null || echo /usr/lib/wine/wineserver
+    if [ "$impl" = wine10 ]; then
+        echo "$wine10/bin/wineserver"
+    else
+        command -v wineserver 2>/dev/null || echo /usr/lib/wine/wineserver
+    fi
 }
 
 # name pid lines, written as soon as each process exists so that a
@@ -139,13 +171,16 @@ xvfb_ready() {
 
 # The server's directory name is not predictable here (the packaged wine
 # randomises it), so find it through the lock file that the server holds
-# open; its socket is bound right after the lock is taken.
+# open; its socket is bound right after the lock is taken.  Under Wine 10
+# the recorded pid is the wrapper's, and the server is bubblewrap's child.
 wineserver_ready() {
-    local fd link
+    local pid fd link
     kill -0 "$1" 2>/dev/null || return 2
-    for fd in /proc/"$1"/fd/*; do
-        link=$(readlink "$fd" 2>/dev/null) || continue
-        case $link in */lock) [ -S "${link%/lock}/socket" ] && return 0 ;; esac
+    for pid in "$1" $(pgrep -P "$(pgrep -d, -P "$1")" 2>/dev/null); do
+        for fd in /proc/"$pid"/fd/*; do
+            link=$(readlink "$fd" 2>/dev/null) || continue
+            case $link in */lock) [ -S "${link%/lock}/socket" ] && return 0 ;; esac
+        done
     done
     return 1
 }
@@ -178,6 +213,10 @@ write_env() {
         printf 'export WINESERVER=%q\n' "$WINESERVER"
         printf 'export QUORIN_WINE_SLOWDOWN=%q\n' "$QUORIN_WINE_SLOWDOWN"
         printf 'export LC_ALL=%q\n' "$LC_ALL"
+        printf 'export QUORIN_WINE_IMPL=%q\n' "$impl"
+        printf 'export QUORIN_WINE10_BIND=%q\n' "$QUORIN_WINE10_BIND"
+        printf 'export QUORIN_REG_VIEW=%q\n' "$QUORIN_REG_VIEW"
+        printf 'export QUORIN_WINE_DPI=%q\n' "$dpi"
     } >"$state/env"
 }
 
@@ -185,7 +224,7 @@ do_start() {
     local n xvfb ws keeper desktop_reg mode
     [ -f "$tools_dir/qlaunch.exe" ] ||
         die "no qlaunch.exe in $tools_dir (set QUORIN_WINE_BIN)"
-    [ -x "$(wine_bin)" ] || die "no $arch Wine at $(wine_bin) (run scripts/install-wine32.sh)"
+    [ -x "$(wine_bin)" ] || die "no $impl $arch Wine at $(wine_bin) (run scripts/install-deps.sh)"
     command -v Xvfb >/dev/null || die "Xvfb is not installed"
     rm -rf "$state/prefix" "$state/env" "$state/pids"
     : >"$state/wine.log"
@@ -196,7 +235,7 @@ do_start() {
     else
         n=$(pick_display) || exit 1
         step "Xvfb :$n"
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset </dev/null >"$state/xvfb.log" 2>&1 &
+        Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp -noreset </dev/null >"$state/xvfb.log" 2>&1 &
         xvfb=$!
         record_pid Xvfb "$xvfb"
         wait_until 10 xvfb_ready "$xvfb" "$n" ||
@@ -214,7 +253,13 @@ do_start() {
     WINE=$(wine_bin)
     WINESERVER=$(wineserver_bin)
     QUORIN_WINE_SLOWDOWN=${QUORIN_WINE_SLOWDOWN:-$(slowdown)}
-    export WINE WINESERVER QUORIN_WINE_SLOWDOWN
+    # Wine 10 sees only these folders of the machine besides /tmp.
+    QUORIN_WINE10_BIND=$state:$(cd "$tools_dir" && pwd)
+    # The 32-bit build in a 64-bit prefix writes the 32-bit view of the
+    # registry, as on 64-bit Windows; the case scripts' reg.exe reads it so.
+    QUORIN_REG_VIEW=""
+    [ "$impl" != wine10 ] || QUORIN_REG_VIEW=/reg:32
+    export WINE WINESERVER QUORIN_WINE_SLOWDOWN QUORIN_WINE10_BIND QUORIN_REG_VIEW
     write_env
 
     # Our own persistent server, so that its pid is known and the prefix
@@ -232,25 +277,43 @@ do_start() {
     # A named desktop with EnableShell gets the taskbar and notification area
     # that the default desktop lacks.  No crash dialog: it would hold a
     # crashed program until the case times out.
+    # Wine 10: its explorer hides the taskbar at the first display change and
+    # never shows it again (with EnableShell its WM_DISPLAYCHANGE handler only
+    # hides), so these sessions go without: the notification area is then a
+    # small window of its own at the top left, shown while it holds an icon.
+    shell=1
+    [ "$impl" != wine10 ] || shell=0
     desktop_reg=$state/desktop.reg
-    cat >"$desktop_reg" <<'EOF'
+    cat >"$desktop_reg" <<EOF
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer]
 "Desktop"="Quorin"
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"Quorin"="1024x768"
+"Quorin"="$desktop"
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\Quorin]
-"EnableShell"=dword:00000001
+"EnableShell"=dword:0000000$shell
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 EOF
+    [ -z "$dpi" ] || printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$dpi" >>"$desktop_reg"
     step "desktop settings"
     "$WINE" reg import "$(win_path "$desktop_reg")" </dev/null >>"$state/wine.log" 2>&1 ||
         die "registry import failed (see $state/wine.log)"
+    if [ -n "$dpi" ]; then
+        # Programs read LogPixels when they start, and those that wineboot
+        # left running, the desktop among them, read it before the import.
+        step "wineserver again, for LogPixels"
+        "$WINESERVER" -k </dev/null >>"$state/wine.log" 2>&1 || true
+        wait "$ws" || true
+        "$WINESERVER" -f -p </dev/null >>"$state/wine.log" 2>&1 &
+        ws=$!
+        record_pid wineserver "$ws"
+        wait_until 10 wineserver_ready "$ws" || die "wineserver did not come up again (see $state/wine.log)"
+    fi
 
     step "keeper and desktop"
     "$WINE" "$tools_dir/qlaunch.exe" hold </dev/null >>"$state/wine.log" 2>&1 &
@@ -259,7 +322,7 @@ EOF
 
     wait_until $((20 * QUORIN_WINE_SLOWDOWN)) taskbar_up "$keeper" || die "the virtual desktop shows no taskbar (see $state/wine.log)"
     mode=$(qlaunch_line mode) || die "qlaunch mode failed (see $state/wine.log)"
-    [ "$mode" = "MODE	1024x768x32@60" ] || die "desktop came up as '$mode', not 1024x768x32@60"
+    [ "$mode" = "MODE	${desktop}x32@60" ] || die "desktop came up as '$mode', not ${desktop}x32@60"
     step up
     echo "session.sh: up on DISPLAY=$DISPLAY, WINEPREFIX=$WINEPREFIX (${SECONDS}s)"
 }
@@ -302,6 +365,9 @@ do_stop() {
     # to reap them so that no zombie outlives stop.
     wait_until 10 not recorded_left present ||
         echo "session.sh: init has not reaped every ended process yet" >&2
+    # A Wine 10 prefix holds 1.4 GB of copied DLLs and is of no use once
+    # stopped; wine.log stays.
+    [ "${QUORIN_WINE_IMPL:-$impl}" != wine10 ] || rm -rf "$state/prefix"
     rm -f "$state/pids" "$state/env"
 }
 

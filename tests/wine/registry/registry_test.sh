@@ -5,18 +5,26 @@
 # Needs no X display. Prints PASS/FAIL per case; exits 1 on any failure.
 # QUORIN_WINE_ARCH=win32: a 32-bit prefix under the 32-bit Wine of
 # scripts/install-wine32.sh (in QUORIN_WINE32, default /opt/quorin-wine32).
+# QUORIN_WINE_IMPL=wine10: a 64-bit prefix under the Wine 10 of
+# scripts/install-wine10.sh (in QUORIN_WINE10, default /opt/quorin-wine10),
+# for the 32-bit probe: reg.exe then reads the 32-bit view (/reg:32).
 set -u
 [ $# -eq 2 ] || { echo "usage: $0 PROBE STATE_DIR" >&2; exit 2; }
 probe_exe=$1 state=$2
 [ -f "$probe_exe" ] || { echo "FAIL: probe $probe_exe missing"; exit 1; }
 
 arch=${QUORIN_WINE_ARCH:-win64}
-if [ "$arch" = win32 ]; then
+view=""
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+if [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ]; then
+    arch=win64 view=/reg:32
+    wine=${QUORIN_WINE10:-/opt/quorin-wine10}/bin/wine
+    wineserver=${QUORIN_WINE10:-/opt/quorin-wine10}/bin/wineserver
+elif [ "$arch" = win32 ]; then
     wine=${QUORIN_WINE32:-/opt/quorin-wine32}/bin/wine
 else
     wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 fi
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 [ -x "$wine" ] || { echo "FAIL: no $arch Wine at $wine"; exit 1; }
 
 mkdir -p "$state"
@@ -56,7 +64,7 @@ probe() {
 
 # One value as reg.exe reports it: "name|type|data", or "missing".
 query() { # key value
-    out=$("$wine" reg query "$1" /v "$2" 2>>"$log") || { echo missing; return; }
+    out=$("$wine" reg query "$1" /v "$2" $view 2>>"$log") || { echo missing; return; }
     printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^    //p' | sed 's/    /|/g'
 }
 
@@ -64,22 +72,22 @@ query() { # key value
 # a REG_SZ without its NUL, or a QWORD, shows as hex.
 exported() { # key value
     rm -f "$WINEPREFIX/drive_c/export.reg"
-    "$wine" reg export "$1" 'C:\export.reg' /y >>"$log" 2>&1 || { echo "no export"; return; }
+    "$wine" reg export "$1" 'C:\export.reg' /y $view >>"$log" 2>&1 || { echo "no export"; return; }
     iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/export.reg" | tr -d '\r' |
         grep -F "\"$2\"=" || echo "not exported"
 }
 
 values_of() { # key: the number of values reg.exe lists, or "missing"
-    out=$("$wine" reg query "$1" 2>>"$log") || { echo missing; return; }
+    out=$("$wine" reg query "$1" $view 2>>"$log") || { echo missing; return; }
     printf '%s\n' "$out" | grep -c '    REG_'
 }
 
 reset_settings() {
-    "$wine" reg delete "$settings_key" /f >>"$log" 2>&1
+    "$wine" reg delete "$settings_key" /f $view >>"$log" 2>&1
 }
 
 seed() { # key value type data
-    "$wine" reg add "$1" /v "$2" /t "$3" /d "$4" /f >>"$log" 2>&1 ||
+    "$wine" reg add "$1" /v "$2" /t "$3" /d "$4" /f $view >>"$log" 2>&1 ||
         { echo "FAIL: reg add $2 $3 $4"; failed=1; }
 }
 
@@ -141,7 +149,7 @@ EOF
     reset_settings
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Quorin]\r\n"DisplayLoRes"=%s\r\n' \
         "$data" >"$WINEPREFIX/drive_c/seed.reg"
-    "$wine" reg import 'C:\seed.reg' >>"$log" 2>&1 || { echo "FAIL: reg import $data"; failed=1; }
+    "$wine" reg import 'C:\seed.reg' $view >>"$log" 2>&1 || { echo "FAIL: reg import $data"; failed=1; }
     check "DisplayLoRes imported as $data" "REG_DWORD" \
         "$(query "$settings_key" DisplayLoRes | cut -d '|' -f 2)"
     check "DisplayLoRes $data loaded" "minWidth=$width showNonStdRatio=0 autostart=0" "$(probe load)"
@@ -166,6 +174,8 @@ check "an odd Run value removed by autostart 0" "agrees=1 unchanged=1" "$(probe 
 check "Run value gone" missing "$(query "$run_key" Quorin)"
 
 "$wineserver" -k >>"$log" 2>&1
+# A Wine 10 prefix holds 1.4 GB of copied DLLs.
+[ -z "$view" ] || rm -rf "$WINEPREFIX"
 echo "wine_registry: $(($(date +%s) - started)) s"
 [ $failed -eq 0 ] || { echo "wine output in $log"; exit 1; }
 exit 0
