@@ -482,6 +482,14 @@ choose_setting() {
         fail "a click on submenu item $1 left menus [$(popups_of "$pid" | tr '\n' ',')]"
 }
 
+# oneshot TEXT: quorin.exe started with exactly that command line, beside
+# the resident; prints qlaunch's report, flattened.
+oneshot() {
+    printf '%s' "$1" >"$work/cmdline.txt"
+    ql run "$exe" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/oneshot.txt")" $((10000 * slow))
+    flatten <"$work/oneshot.txt"
+}
+
 reg_lines() {
     "$WINE" reg query "$@" ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} 2>/dev/null | tr -d '\r' |
         awk 'NF >= 3 && $2 ~ /^REG_/ { $1 = $1; print }'
@@ -554,8 +562,7 @@ case_icon() {
 case_second_start() {
     start_resident
     local got
-    got=$(ql run "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/second.txt")" $((5000 * slow))
-        flatten <"$work/second.txt")
+    got=$(oneshot "")
     [ "$got" = "[EXIT|1][MODE|$baseline@60]" ] ||
         fail "second resident start: expected [EXIT|1][MODE|$baseline@60] got $got"
     [ "$(tray_pids | tr '\n' ' ')" = "$pid " ] ||
@@ -565,9 +572,7 @@ case_second_start() {
 case_oneshot_while_resident() {
     start_resident
     local got
-    printf '800x600' >"$work/cmdline.txt"
-    got=$(ql run "$exe" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/oneshot.txt")" $((10000 * slow))
-        flatten <"$work/oneshot.txt")
+    got=$(oneshot 800x600)
     [ "$got" = "[EXIT|0][MODE|800x600x32@60]" ] ||
         fail "one-shot 800x600 beside the resident: expected [EXIT|0][MODE|800x600x32@60] got $got"
     has_tray_window "$pid" || fail "the resident instance (pid $pid) lost its window during the one-shot"
@@ -745,8 +750,7 @@ case_icon_back() {
     got=$(report untray "$pid" "Quorin Tray" | flatten)
     [ "$got" = "[REMOVED|1]" ] || fail "removing the icon from outside: expected [REMOVED|1] got $got"
     poll 3 icon_gone || fail "the icon is still there after its removal from outside, at $icon_at"
-    got=$(ql run "$exe" "$(win_path "$work/empty.txt")" "$(win_path "$work/second.txt")" $((5000 * slow))
-        flatten <"$work/second.txt")
+    got=$(oneshot "")
     [ "$got" = "[EXIT|1][MODE|$baseline@60]" ] ||
         fail "second resident start: expected [EXIT|1][MODE|$baseline@60] got $got"
     poll 5 icon_shown || fail "after a second start: expected the icon back in the notification area, got none"
@@ -793,9 +797,7 @@ case_scaled_oneshot() {
     start_resident
     locate_icon
     local got
-    printf '1280x960' >"$work/cmdline.txt"
-    got=$(ql run "$exe" "$(win_path "$work/cmdline.txt")" "$(win_path "$work/oneshot.txt")" $((10000 * slow))
-        flatten <"$work/oneshot.txt")
+    got=$(oneshot 1280x960)
     [ "$got" = "[EXIT|0][MODE|1280x960x32@60]" ] ||
         fail "one-shot 1280x960 at LogPixels $QUORIN_WINE_DPI: expected [EXIT|0][MODE|1280x960x32@60] got $got"
     locate_icon
