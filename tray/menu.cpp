@@ -45,14 +45,26 @@ HMENU BuildTrayMenu()
         AppendItem(menu, static_cast<UINT>(CMD_MODE_BASE + i), label, false);
     }
 
+    // The item of the rate the display runs at; a size listed once, at its
+    // highest rate, stays checked whichever of its rates runs.
     const DisplayMode current = QueryCurrentMode();
+    std::size_t checked = items;
     for (std::size_t i = 0; i < items; ++i) { // cppcheck-suppress knownConditionTrueFalse
         const DisplayMode& entry = ModeList[i];
-        if (entry.width == current.width && entry.height == current.height &&
-            entry.bitsPerPixel == current.bitsPerPixel) {
-            CheckMenuItem(menu, static_cast<UINT>(CMD_MODE_BASE + i), MF_BYCOMMAND | MF_CHECKED);
+        if (entry.width != current.width || entry.height != current.height ||
+            entry.bitsPerPixel != current.bitsPerPixel) {
+            continue;
+        }
+        if (checked == items) {
+            checked = i;
+        }
+        if (entry.frequency == current.frequency) {
+            checked = i;
             break;
         }
+    }
+    if (checked < items) { // cppcheck-suppress knownConditionTrueFalse
+        CheckMenuItem(menu, static_cast<UINT>(CMD_MODE_BASE + checked), MF_BYCOMMAND | MF_CHECKED);
     }
 
     AppendSeparator(menu);

@@ -150,6 +150,11 @@ static LRESULT OnTrayNotify(HWND window, LPARAM lParam)
     }
     POINT cursor;
     GetCursorPos(&cursor);
+    // The display may have gained or lost modes, or changed depth, since the
+    // last look: a dock, a projector, a game that ended at another depth.
+    // Nothing rebuilds again before the chosen WM_COMMAND arrives, so an
+    // identifier still names the entry whose label the user saw.
+    RebuildModeList();
     HMENU menu = BuildTrayMenu();
     SetForegroundWindow(window);
     TrackPopupMenu(menu, 0, cursor.x, cursor.y, 0, window, nullptr);

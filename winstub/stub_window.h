@@ -59,14 +59,21 @@ void SeedElevated(bool elevated);
 
 // The value RegisterWindowMessageA gives the name, registering it if needed.
 UINT RegisteredMessage(const std::string& name);
+// RegisterWindowMessageA fails for that name until the next reset, as when the
+// atom table is full.
+void FailMessageRegistration(const std::string& name);
 
 // Each time GetMessageA finds the queue empty and no quit pending, time runs
-// on to the earliest timer of the thread's windows, which comes as WM_TIMER;
-// with no timer left it runs the next of these actions, in order. With none
+// on to the earliest timer of the thread's windows, which comes as WM_TIMER,
+// or to an AtTick action due no later; with neither left it runs the next of
+// these actions, in order. With none
 // left it aborts the process with a message rather than wait for ever, and
 // so it does when timers alone run on for ever.
 void WhenIdle(const std::function<void()>& action);
 std::size_t IdleActionsLeft();
+// Runs the action when time reaches that tick: if a timer is due later, or
+// none is left, time runs on to it first.
+void AtTick(DWORD tick, const std::function<void()>& action);
 // Milliseconds since the reset: each message fetched takes one, a timer
 // jumps to the time it is due.
 DWORD TickCount();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -56,6 +57,8 @@ struct WindowingState {
     DWORD failCreateError = 0;
     bool elevated = false;
     std::set<UINT> processAllowedFromBelow; // ChangeWindowMessageFilter
+    std::multimap<DWORD, std::function<void()>> scheduled; // AtTick
+    std::set<std::string> failedRegistrations;
 };
 
 WindowingState& Windowing()
@@ -215,6 +218,29 @@ bool NextTimer(MSG& msg)
     return true;
 }
 
+// A scheduled action comes like a timer: when it is due no later than the
+// thread's earliest timer, time runs on to it and it runs.
+bool RunScheduledAction()
+{
+    WindowingState& windowing = Windowing();
+    if (windowing.scheduled.empty()) {
+        return false;
+    }
+    const auto first = windowing.scheduled.begin();
+    for (const Timer& timer : windowing.timers) {
+        const WindowState* state = Find(timer.window);
+        if (state != nullptr && state->thread == std::this_thread::get_id() &&
+            timer.due < first->first) {
+            return false;
+        }
+    }
+    windowing.ticks = first->first > windowing.ticks ? first->first : windowing.ticks;
+    const std::function<void()> action = first->second;
+    windowing.scheduled.erase(first);
+    action();
+    return true;
+}
+
 [[noreturn]] void Abort(const char* what)
 {
     (void)std::fprintf(stderr, "winstub: %s\n", what);
@@ -363,6 +389,16 @@ UINT RegisteredMessage(const std::string& name)
 void WhenIdle(const std::function<void()>& action)
 {
     ThreadQueue(std::this_thread::get_id()).idle.push_back(action);
+}
+
+void AtTick(DWORD tick, const std::function<void()>& action)
+{
+    Windowing().scheduled.emplace(tick, action);
+}
+
+void FailMessageRegistration(const std::string& name)
+{
+    Windowing().failedRegistrations.insert(Lower(name));
 }
 
 std::size_t IdleActionsLeft()
@@ -518,6 +554,10 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax)
             msg->pt = stub::Windowing().cursor;
             return FALSE;
         }
+        if (stub::RunScheduledAction()) {
+            queue.timerRun = 0;
+            continue;
+        }
         if (stub::NextTimer(*msg)) {
             if (++queue.timerRun > stub::TimerRunLimit) {
                 stub::Abort("GetMessageA: a timer runs for ever with nothing else happening");
@@ -583,6 +623,10 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR name)
     stub::Record("RegisterWindowMessageA", stub::Text(name));
     if (name == nullptr || *name == '\0') {
         stub::SetError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (stub::Windowing().failedRegistrations.count(stub::Lower(name)) != 0) {
+        stub::SetError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
     return stub::RegisteredMessage(name);

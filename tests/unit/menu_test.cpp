@@ -180,10 +180,13 @@ TEST_F(TrayMenu, PlatformCallsInOrderWithOneQueryAfterTheModeItems)
     EXPECT_LT(query, separatorAfter);
 }
 
-TEST_F(TrayMenu, CurrentModeIsMatchedOnSizeAndDepthOnly)
+TEST_F(TrayMenu, CurrentModeIsMatchedOnSizeAndDepthThenOnRate)
 {
     const std::vector<DisplayMode> list = {
         {800, 600, 75, 32}, {1024, 768, 60, 32}, {1024, 768, 85, 32}, {1280, 1024, 60, 32}};
+    // As a display lists a size's rates highest first, every rate kept.
+    const std::vector<DisplayMode> falling = {
+        {800, 600, 56, 32}, {800, 600, 60, 32}, {800, 600, 72, 32}, {800, 600, 75, 32}, {800, 600, 85, 32}};
     struct Case {
         const char* what;
         std::vector<DisplayMode> list;
@@ -192,8 +195,15 @@ TEST_F(TrayMenu, CurrentModeIsMatchedOnSizeAndDepthOnly)
     };
     const std::vector<Case> cases = {
         {"same mode", list, {800, 600, 32, 75}, 0},
-        {"another refresh rate", list, {1280, 1024, 32, 75}, 3},
-        {"first of two with the same size and depth", list, {1024, 768, 32, 85}, 1},
+        {"only entry of its size, another refresh rate", list, {1280, 1024, 32, 75}, 3},
+        {"second of two of a size, at the current rate", list, {1024, 768, 32, 85}, 2},
+        {"first of two of a size, at the current rate", list, {1024, 768, 32, 60}, 1},
+        {"two of a size, neither at the current rate: the first", list, {1024, 768, 32, 70}, 1},
+        {"one item per rate, the display at a middle one", falling, {800, 600, 32, 72}, 2},
+        {"one item per rate, at the highest", falling, {800, 600, 32, 85}, 4},
+        {"equal rates on two entries: the first of them",
+         {{800, 600, 60, 32}, {800, 600, 75, 32}, {800, 600, 75, 32}}, {800, 600, 32, 75}, 1},
+        {"the current rate at another size only", list, {800, 600, 32, 85}, 0},
         {"another depth", list, {800, 600, 16, 75}, -1},
         {"same width, other height", list, {1024, 600, 32, 60}, -1},
         {"same height, other width", list, {800, 768, 32, 60}, -1},

@@ -618,7 +618,9 @@ TEST_F(TrayWindow, OnlyButtonPressesOpenTheMenu)
                      std::to_string(cases[i].icon));
         Fresh();
         LRESULT result = -7;
+        std::size_t mark = 0;
         Then([&] {
+            mark = stub::Calls().size();
             result = TrayWindowProc(Tray(), WM_TRAYNOTIFY, cases[i].icon,
                                     static_cast<LPARAM>(cases[i].mouseMessage));
         });
@@ -627,6 +629,7 @@ TEST_F(TrayWindow, OnlyButtonPressesOpenTheMenu)
         EXPECT_EQ(0, result);
         const int opened = cases[i].opens ? 1 : 0;
         EXPECT_EQ(opened, static_cast<int>(stub::TrackedMenus().size()));
+        EXPECT_EQ(opened, RebuildsSince(mark)) << "the list is read afresh for each menu";
         EXPECT_EQ(opened, stub::CountCalls("GetCursorPos"));
         EXPECT_EQ(opened, stub::CountCalls("CreatePopupMenu"));
         EXPECT_EQ(0, stub::LiveMenus());
@@ -684,6 +687,9 @@ TEST_F(TrayWindow, APressShowsTheMenuAtTheCursorAndDestroysIt)
     }
     EXPECT_EQ(expected, seen);
     EXPECT_LT(lastAppend, FirstCall("SetForegroundWindow", mark)) << "menu built after showing";
+    EXPECT_LT(FirstCall("GetCursorPos", mark), FirstCall("EnumDisplaySettingsA", mark));
+    EXPECT_LT(FirstCall("EnumDisplaySettingsA", mark), FirstCall("CreatePopupMenu", mark))
+        << "the list is rebuilt before the menu is built from it";
     EXPECT_EQ(1, CountSince(mark, "DefWindowProcA", Messages(window, WM_NULL, 0, 0)))
         << "the posted WM_NULL goes the default way";
 }
@@ -810,6 +816,7 @@ TEST_F(TrayWindow, AFailedAddIsTriedAgainOnATimerUntilTheIconIsThere)
         int adds;
         int probes; // NIM_MODIFY: is the icon there already?
         bool shownAfterRetries;
+        std::function<void()> midway = nullptr; // 101 s into the retries
     };
     const std::vector<Case> cases = {
         {"refused once at logon", {TrayRefused}, nullptr, 2, 1, true},
@@ -822,6 +829,13 @@ TEST_F(TrayWindow, AFailedAddIsTriedAgainOnATimerUntilTheIconIsThere)
              stub::RestartShell();
          },
          152, 150, false},
+        {"refused for ever, a shell restart midway starts the 5 minutes over",
+         std::vector<stub::TrayAddOutcome>(1000, TrayRefused),
+         [] {
+             stub::ScriptTrayAdds({});
+             stub::RestartShell();
+         },
+         1 + 50 + 1 + 150 + 1, 50 + 150, false, [] { stub::RestartShell(); }},
         {"TaskbarCreated refused once", {},
          [] {
              stub::ScriptTrayAdds({TrayRefused});
@@ -840,6 +854,9 @@ TEST_F(TrayWindow, AFailedAddIsTriedAgainOnATimerUntilTheIconIsThere)
         SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         Fresh();
         stub::ScriptTrayAdds(c.atStart);
+        if (c.midway) {
+            stub::AtTick(101000, c.midway);
+        }
         std::size_t afterRetries = 0;
         DWORD retriesTook = 0;
         std::size_t timersLeft = 99;
@@ -954,17 +971,22 @@ TEST_F(TrayWindow, OtherMessagesGoToTheDefaultUnchangedAndDoNotRebuild)
         UINT message;
         WPARAM wParam;
         LPARAM lParam;
+        bool taskbarCreatedUnregistered = false; // its registration failed: no message is it
     };
     const std::vector<Case> cases = {
         {WM_DISPLAYCHANGE, 16, 0x02580320},
         {WM_NULL, 0, 0},
         {WM_USER + 1, 0xFFFFFFFF, -1},
         {WM_TRAYNOTIFY + 1, TRAY_ICON_ID, WM_RBUTTONDOWN},
+        {WM_NULL, 0, 0, true},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE("case " + std::to_string(i) + ": message " + std::to_string(c.message));
         Fresh();
+        if (c.taskbarCreatedUnregistered) {
+            stub::FailMessageRegistration("TaskbarCreated");
+        }
         std::size_t mark = 0;
         Then([&] {
             mark = stub::Calls().size();
@@ -981,26 +1003,86 @@ TEST_F(TrayWindow, OtherMessagesGoToTheDefaultUnchangedAndDoNotRebuild)
     }
 }
 
-TEST_F(TrayWindow, AModeChangeByAnotherProgramChecksTheNewModeWithoutARebuild)
+// The modes of the item list, as "label|[checked label]|...".
+std::string ModeItems(const stub::Menu& menu)
 {
-    std::size_t mark = 0;
-    Then([&] {
-        mark = stub::Calls().size();
-        stub::SeedCurrentMode(stub::Mode{800, 600, 32, 60});
-        stub::SeedModes({{800, 600, 32, 60}});
-        PostToTray(WM_DISPLAYCHANGE, 32, 0x02580320);
-    });
-    Then([] { ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN)); });
-    Then([] { PostToTray(WM_CLOSE, 0, 0); });
-    EXPECT_EQ(0, RunResident());
-    EXPECT_EQ(0, RebuildsSince(mark));
-    EXPECT_EQ(3u, ModeList.size());
-    ASSERT_EQ(1u, stub::TrackedMenus().size());
-    const stub::Menu& menu = stub::TrackedMenus()[0].tree;
-    ASSERT_EQ(7u, menu.items.size());
-    EXPECT_FALSE(menu.items[2].checked);
-    EXPECT_TRUE(menu.items[3].checked) << menu.items[3].text;
-    EXPECT_FALSE(menu.items[4].checked);
+    std::string items;
+    for (std::size_t i = 2; i + 2 < menu.items.size(); ++i) {
+        const stub::MenuItem& item = menu.items[i];
+        items += (items.empty() ? "" : "|") + (item.checked ? "[" + item.text + "]" : item.text);
+    }
+    return items;
+}
+
+TEST_F(TrayWindow, EachMenuListsWhatTheDisplayOffersAsItOpens)
+{
+    std::vector<stub::Mode> gained = DisplayModes;
+    gained.push_back({1600, 1200, 32, 60});
+    std::vector<stub::Mode> lost = DisplayModes;
+    lost.erase(lost.begin() + 1); // 800x600
+    std::vector<stub::Mode> lostFirst = DisplayModes;
+    lostFirst.erase(lostFirst.begin()); // 640x480
+    struct Case {
+        const char* what;
+        std::vector<stub::Mode> modes; // the display's, by the time of the press
+        stub::Mode current;
+        const char* items; // the mode items shown, the checked one in brackets
+        UINT choice;       // 0: the menu is closed without one
+        const char* applied;
+        std::vector<stub::Mode> asChosen = {}; // the display's modes by the time of the choice
+    };
+    const std::vector<Case> cases = {
+        {"another program switched to 800x600", DisplayModes, {800, 600, 32, 75},
+         "640x480 60 Hz|[800x600 75 Hz]|1024x768 85 Hz", 0, ""},
+        {"a mode gained, as when a laptop is docked", gained, {1024, 768, 32, 60},
+         "640x480 60 Hz|800x600 75 Hz|[1024x768 85 Hz]|1600x1200 60 Hz", CMD_MODE_BASE + 3,
+         "1600x1200x32@60"},
+        {"a mode lost, as when a monitor is swapped", lost, {1024, 768, 32, 60},
+         "640x480 60 Hz|[1024x768 85 Hz]", CMD_MODE_BASE + 1, "1024x768x32@85"},
+        {"another program changed the depth", DisplayModes, {1024, 768, 16, 60},
+         "[1024x768 60 Hz]", 0, ""},
+        {"rates listed falling, the display at a middle one",
+         {{800, 600, 32, 85}, {800, 600, 32, 75}, {800, 600, 32, 60}}, {800, 600, 32, 75},
+         "800x600 60 Hz|[800x600 75 Hz]|800x600 85 Hz", CMD_MODE_BASE + 2, "800x600x32@85"},
+        {"the display changes while the menu is open: the item shown is applied", DisplayModes,
+         {1024, 768, 32, 60}, "640x480 60 Hz|800x600 75 Hz|[1024x768 85 Hz]", CMD_MODE_BASE + 1,
+         "800x600x32@75", lostFirst},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        Fresh();
+        std::size_t mark = 0;
+        Then([&] {
+            stub::SeedModes(c.modes);
+            stub::SeedCurrentMode(c.current);
+            mark = stub::Calls().size();
+            ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN));
+        });
+        // The command that the menu posts as it closes, checked against the
+        // items above rather than scripted into a menu that may lack it.
+        Then([&] {
+            if (!c.asChosen.empty()) {
+                stub::SeedModes(c.asChosen);
+            }
+            if (c.choice != 0) {
+                PostToTray(WM_COMMAND, c.choice, 0);
+            }
+        });
+        Then([] { PostToTray(WM_CLOSE, 0, 0); });
+        EXPECT_EQ(0, RunResident());
+
+        ASSERT_EQ(1u, stub::TrackedMenus().size());
+        EXPECT_EQ(c.items, ModeItems(stub::TrackedMenus()[0].tree));
+        EXPECT_EQ(1, RebuildsSince(mark)) << "one rebuild as the menu opens, none for the choice";
+        std::string applied;
+        for (const stub::ModeChange& change : stub::ModeChanges()) {
+            applied += Describe(DisplayMode{change.devmode.dmPelsWidth, change.devmode.dmPelsHeight,
+                                            change.devmode.dmDisplayFrequency,
+                                            change.devmode.dmBitsPerPel});
+        }
+        EXPECT_EQ(c.applied, applied);
+    }
 }
 
 // The window code relies on these Windows behaviours of the stand-in.
