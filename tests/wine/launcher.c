@@ -6,7 +6,8 @@
  *   qlaunch spawnw <exe-file> <report-file>
  *   qlaunch wait <pid> <report-file> <timeout-ms> [ready-file]
  *   qlaunch mode <report-file>
- *   qlaunch set <W>x<H>x<B> <report-file>
+ *   qlaunch set <W>x<H>x<B>[@<F>] <report-file>
+ *   qlaunch modes <report-file>
  *   qlaunch window <class> <report-file>
  *   qlaunch windows <class> <report-file>
  *   qlaunch close <pid> <class> <report-file>
@@ -28,11 +29,15 @@
  *   BOX <caption> <text>     one per message box, in the order seen
  *   EXIT <code>              or EXIT TIMEOUT when the child was killed
  *                            (or EXIT GONE if wait found no such process)
- *   MODE <w>x<h>x<bpp>@<freq> current display settings afterwards
+ *   MODE <w>x<h>x<bpp>@<freq> current display settings afterwards, as a
+ *                            process started then reads them
  * wait creates ready-file (empty) once it holds the process, so that a test
  * can make the process end only then and still read its exit code.
  * spawn: PID <windows pid>.   set: RESULT <ChangeDisplaySettingsA
- * result>, then MODE.   window: WINDOW 1 or WINDOW 0 (FindWindowA by class).
+ * result>, then MODE; without a rate Wine takes one of its own choosing.
+ * modes: OFFERED <w>x<h>x<bpp>@<freq>, one line per mode that
+ * EnumDisplaySettingsA enumerates, in its order.   window: WINDOW 1 or
+ * WINDOW 0 (FindWindowA by class).
  *
  * windows: WINDOW <pid> <visible 0|1> <left> <top> <right> <bottom>, one
  * line per top-level window of that class, in z-order.   close: posts
@@ -210,6 +215,38 @@ static char *ReadAll(const char *path, size_t *len)
     return data;
 }
 
+/* The mode as a process started now reads it: under Wine a running process
+ * keeps the colour depth it started with when another process changes it. */
+static void AppendFreshMode(Report *r)
+{
+    char self[MAX_PATH], folder[MAX_PATH], file[MAX_PATH], cmd[2 * MAX_PATH + 16], *text;
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    size_t len = 0;
+    DWORD code = 1;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    if (!GetModuleFileNameA(NULL, self, sizeof self) || !GetTempPathA(sizeof folder, folder) ||
+        !GetTempFileNameA(folder, "qlm", 0, file)) {
+        AppendMode(r);
+        return;
+    }
+    snprintf(cmd, sizeof cmd, "\"%s\" mode \"%s\"", self, file);
+    if (CreateProcessA(self, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, 10000);
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    text = code == 0 ? ReadAll(file, &len) : NULL;
+    DeleteFileA(file);
+    if (text && strncmp(text, "MODE\t", 5) == 0)
+        AppendText(r, text);
+    else
+        AppendMode(r);
+    free(text);
+}
+
 static int StartChild(const char *exe, const char *cmdlineFile, PROCESS_INFORMATION *pi)
 {
     STARTUPINFOA si;
@@ -309,20 +346,42 @@ static int Supervise(HANDLE proc, DWORD pid, DWORD timeoutMs, Report *r)
     }
     else
         AppendLine(r, "EXIT", "UNKNOWN");
-    AppendMode(r);
+    AppendFreshMode(r);
     return rc;
 }
 
-static int ParseMode(const char *s, DWORD *w, DWORD *h, DWORD *b)
+static int ParseMode(const char *s, DEVMODEA *dm)
 {
-    unsigned long vw = 0, vh = 0, vb = 0;
+    unsigned long vw = 0, vh = 0, vb = 0, vf = 0;
     char tail;
-    if (sscanf(s, "%lux%lux%lu%c", &vw, &vh, &vb, &tail) != 3)
+    int n = sscanf(s, "%lux%lux%lu@%lu%c", &vw, &vh, &vb, &vf, &tail);
+    if (n != 3 && n != 4)
         return 0;
-    *w = vw;
-    *h = vh;
-    *b = vb;
+    dm->dmPelsWidth = vw;
+    dm->dmPelsHeight = vh;
+    dm->dmBitsPerPel = vb;
+    dm->dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
+    if (n == 4) {
+        dm->dmDisplayFrequency = vf;
+        dm->dmFields |= DM_DISPLAYFREQUENCY;
+    }
     return 1;
+}
+
+static int VerbModes(Report *r)
+{
+    DEVMODEA dm;
+    DWORD i;
+    char buf[80];
+    memset(&dm, 0, sizeof dm);
+    dm.dmSize = sizeof dm;
+    for (i = 0; EnumDisplaySettingsA(NULL, i, &dm); ++i) {
+        snprintf(buf, sizeof buf, "%lux%lux%lu@%lu", (unsigned long)dm.dmPelsWidth,
+                 (unsigned long)dm.dmPelsHeight, (unsigned long)dm.dmBitsPerPel,
+                 (unsigned long)dm.dmDisplayFrequency);
+        AppendLine(r, "OFFERED", buf);
+    }
+    return 0;
 }
 
 static int Usage(void);
@@ -708,7 +767,8 @@ static int Usage(void)
             "       qlaunch spawn <exe> <cmdline-file> <report-file>\n"
             "       qlaunch wait <pid> <report-file> <timeout-ms> [ready-file]\n"
             "       qlaunch mode <report-file>\n"
-            "       qlaunch set <W>x<H>x<B> <report-file>\n"
+            "       qlaunch set <W>x<H>x<B>[@<F>] <report-file>\n"
+            "       qlaunch modes <report-file>\n"
             "       qlaunch window <class> <report-file>\n"
             "       qlaunch windows <class> <report-file>\n"
             "       qlaunch close <pid> <class> <report-file>\n"
@@ -772,7 +832,7 @@ static int VerbWait(int argc, char **argv, Report *r)
     proc = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
     if (!proc) {
         AppendLine(r, "EXIT", "GONE");
-        AppendMode(r);
+        AppendFreshMode(r);
         return 0;
     }
     if (argc > 5) {
@@ -793,9 +853,8 @@ static int VerbSet(const char *spec, Report *r)
     DEVMODEA dm;
     memset(&dm, 0, sizeof dm);
     dm.dmSize = sizeof dm;
-    if (!ParseMode(spec, &dm.dmPelsWidth, &dm.dmPelsHeight, &dm.dmBitsPerPel))
+    if (!ParseMode(spec, &dm))
         return Usage();
-    dm.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
     AppendNumber(r, "RESULT", ChangeDisplaySettingsA(&dm, 0));
     AppendMode(r);
     return 0;
@@ -821,6 +880,9 @@ int main(int argc, char **argv)
         path = argv[2];
         AppendMode(&report);
         rc = 0;
+    } else if (strcmp(verb, "modes") == 0 && argc == 3) {
+        path = argv[2];
+        rc = VerbModes(&report);
     } else if (strcmp(verb, "set") == 0 && argc == 4) {
         path = argv[3];
         rc = VerbSet(argv[2], &report);
