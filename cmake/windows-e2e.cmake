@@ -1,6 +1,7 @@
-# End-to-end tests of the real executable under Wine, in one shared session
-# (Xvfb, a fresh prefix, a 1024x768 virtual desktop with a taskbar), each
-# build under the Wine of its own width.
+# End-to-end tests of the real executable under Wine, in shared sessions
+# (Xvfb, a fresh prefix, a 1024x768 virtual desktop with a taskbar; or Xorg
+# with real refresh rates and no virtual desktop), each build under the Wine
+# of its own width.
 add_executable(qlaunch ${PROJECT_SOURCE_DIR}/tests/wine/launcher.c)
 target_compile_options(qlaunch PRIVATE -O2)
 target_link_options(qlaunch PRIVATE -static)
@@ -28,7 +29,7 @@ math(EXPR QUORIN_WINE_START_TIMEOUT "180 * ${QUORIN_WINE_TIMEOUT_FACTOR}")
 math(EXPR QUORIN_WINE_STOP_TIMEOUT "60 * ${QUORIN_WINE_TIMEOUT_FACTOR}")
 math(EXPR QUORIN_WINE_CASE_TIMEOUT "120 * ${QUORIN_WINE_TIMEOUT_FACTOR}")
 
-# A session (Xvfb, a fresh prefix, a desktop) as the fixture NAME_session,
+# A session (an X server, a fresh prefix, a desktop) as the fixture NAME_session,
 # and one test NAME_KIND_CASE per case that each script (KIND.sh) lists in
 # the session's environment.
 function(quorin_wine_session name state)
@@ -61,6 +62,10 @@ endfunction()
 
 quorin_wine_session(wine ${CMAKE_BINARY_DIR}/wine-e2e SCRIPTS oneshot.sh resident.sh
     ENV QUORIN_WINE_ARCH=${QUORIN_WINE_ARCH})
+# The display as it really is: Xorg's dummy driver offers each size at its
+# own rates, and xrandr adds a mode while the program runs.
+quorin_wine_session(wine_xorg ${CMAKE_BINARY_DIR}/wine-xorg SCRIPTS oneshot.sh resident.sh
+    ENV QUORIN_WINE_ARCH=${QUORIN_WINE_ARCH} QUORIN_WINE_DISPLAY=xorg)
 
 # The shipped 32-bit build again under Wine 10, in a 64-bit prefix as on
 # 64-bit Windows: every case, then the scaled displays, a session per scale.
@@ -68,6 +73,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(QUORIN_WINE10_ENV QUORIN_WINE_IMPL=wine10 QUORIN_WINE_ARCH=win64)
     quorin_wine_session(wine10 ${CMAKE_BINARY_DIR}/wine10-e2e SCRIPTS oneshot.sh resident.sh
         ENV ${QUORIN_WINE10_ENV})
+    quorin_wine_session(wine10_xorg ${CMAKE_BINARY_DIR}/wine10-xorg SCRIPTS oneshot.sh resident.sh
+        ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DISPLAY=xorg)
     foreach(dpi 96 120 144)
         quorin_wine_session(wine10_dpi${dpi} ${CMAKE_BINARY_DIR}/wine10-dpi${dpi} SCRIPTS resident.sh
             ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DPI=${dpi})

@@ -3,7 +3,8 @@
 set -eu
 packages="cmake make g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev clang-tidy cppcheck
-mingw-w64 wine64 xvfb xdotool imagemagick x11-utils bubblewrap debootstrap"
+mingw-w64 wine64 xvfb xdotool imagemagick x11-utils bubblewrap debootstrap
+xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils"
 missing=""
 for package in $packages; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)

@@ -12,26 +12,45 @@ set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 bin=${QUORIN_WINE_BIN:-$here/../../build/win64}
-baseline=1024x768x32
 timeout_ms=10000
 
 # name|command text (printf %b)|box caption, or - for no box|box text as the
-# report escapes it|exit code|mode afterwards
+# report escapes it|exit code|mode afterwards, = for the starting mode
 # Wine's virtual desktop offers every size at 60 Hz only, so each mode reads
 # back @60; with -safe that is also the rate the program asks for.
-# 2048x2048 is larger than any mode the desktop enumerates (its screen is
-# 1280x1024), and Wine refuses it with DISP_CHANGE_BADMODE (-2).
+# 2048x2048 is larger than any mode the display enumerates, and Wine refuses
+# it with DISP_CHANGE_BADMODE (-2).
+# The Xorg display offers each size at the rates of the dummy driver's list:
+# 640x480 at 60, 73 (72.81, which Wine rounds), 75 and 85 Hz, 800x600 at 56,
+# 60, 72, 75 and 85, 1024x768 at 60, 70, 75 and 85, 1152x864 at 75 only,
+# 1600x1200 at 60, 65, 70, 75 and 85, 1920x1080 at 60 only.
+# The Xorg sessions run only the rows that switch.
 case_table() {
-    cat <<'EOF'
-usage|-?|Usage|quorin -safe\n      sets the display mode to 640x480x(32 bits/pixel) at 60 Hz\nquorin <width>x<height>[x<bpp>][@<freq>]\n      sets a custom display mode\n|0|1024x768x32@60
-too-many|800x600 16|Error|Too many parameters|0|1024x768x32@60
-invalid|800X600|Error|Invalid parameter: 800X600|0|1024x768x32@60
-range|4000x3000|Error|Range error in parameter: 4000x3000|0|1024x768x32@60
-safe|-safe|-||0|640x480x32@60
-plain|800x600|-||0|800x600x32@60
-unoffered|2048x2048x32@200|Error|Display mode change failed|0|1024x768x32@60
-quoted-tab|800x600\t16|Error|Invalid parameter: 800x600\t16|0|1024x768x32@60
+    [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ] || cat <<'EOF'
+usage|-?|Usage|quorin -safe\n      sets the display mode to 640x480x(32 bits/pixel) at 60 Hz\nquorin <width>x<height>[x<bpp>][@<freq>]\n      sets a custom display mode\n|0|=
+too-many|800x600 16|Error|Too many parameters|0|=
+invalid|800X600|Error|Invalid parameter: 800X600|0|=
+range|4000x3000|Error|Range error in parameter: 4000x3000|0|=
+quoted-tab|800x600\t16|Error|Invalid parameter: 800x600\t16|0|=
 EOF
+    cat <<'EOF'
+safe|-safe|-||0|640x480x32@60
+unoffered|2048x2048x32@200|Error|Display mode change failed|0|=
+EOF
+    if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
+        cat <<'EOF'
+highest-rate|800x600|-||0|800x600x32@85
+highest-rate-large|1600x1200|-||0|1600x1200x32@85
+lowest-rate|800x600@56|-||0|800x600x32@56
+middle-rate|1024x768@70|-||0|1024x768x32@70
+rounded-rate|640x480@73|-||0|640x480x32@73
+single-rate|1152x864|-||0|1152x864x32@75
+depth-rate-completed|800x600x16|-||0|800x600x16@85
+rate-lacking|1920x1080@75|Error|Display mode change failed|0|=
+EOF
+    else
+        echo 'plain|800x600|-||0|800x600x32@60'
+    fi
 }
 
 usage_exit() {
@@ -46,7 +65,7 @@ restore_display() {
     local report=$work/restore.txt
     ql set "$baseline" "$(win_path "$report")"
     [ "$(cat "$report" 2>/dev/null)" = "RESULT	0
-MODE	$baseline@60" ]
+MODE	$baseline" ]
 }
 
 if [ "${1:-}" = --list ]; then
@@ -59,6 +78,15 @@ row=$(case_table | awk -F'|' -v n="$1" '$1 == n { print; exit }')
 IFS='|' read -r name command caption text exit_code mode <<<"$row"
 
 join_session
+baseline=1024x768x32@60
+[ "${QUORIN_WINE_DISPLAY:-xvfb}" != xorg ] || baseline=1024x768x32@85
+[ "$mode" != = ] || mode=$baseline
+# Wine 8 emulates a colour depth other than the X screen's only within the
+# process that switched to it: the process that reads the mode afterwards
+# finds the screen's 32 bits (Wine 10 keeps the depth for every process).
+if [ "$name" = depth-rate-completed ] && [ "${QUORIN_WINE_IMPL:-wine8}" = wine8 ]; then
+    mode=${mode/x16@/x32@}
+fi
 restored=0
 # shellcheck disable=SC2317  # run by the EXIT trap
 finish() {

@@ -20,7 +20,7 @@ set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 bin=${QUORIN_WINE_BIN:-$here/../../build/win64}
-baseline=1024x768x32
+baseline=1024x768x32@60
 settings_key='HKCU\Software\Quorin'
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 # Where the pointer rests while a picture is taken: on the desktop, away
@@ -34,18 +34,30 @@ modes_default="640x480 768x576 800x600 1024x768 1152x864 1280x960"
 modes_low="320x240 400x300 512x384 $modes_default"
 # A scaled session's 1600x1200 screen adds two 4:3 modes.
 modes_scaled="$modes_default 1400x1050 1600x1200"
+# The Xorg display's 4:3 modes at 32 bits: the dummy driver lists each size's
+# rates highest first, so the menu keeps an item per rate, lowest first.
+modes_xorg="640x480@60 640x480@73 640x480@75 640x480@85 800x600@56 800x600@60 800x600@72
+800x600@75 800x600@85 832x624@75 1024x768@60 1024x768@70 1024x768@75 1024x768@85 1152x864@75
+1280x960@60 1280x960@85 1400x1050@60 1400x1050@75 1600x1200@60 1600x1200@65 1600x1200@70
+1600x1200@75 1600x1200@85"
 # Settings submenu positions: 0 low resolutions, 1 not 4/3, 2 autostart,
 # 3 separator, 4 save.
 sub_low=0
 sub_autostart=2
 sub_save=4
 
-# A scaled session (QUORIN_WINE_DPI) runs only its own cases; the guide's
-# uninstall command is for the shipped build on 64-bit Windows, the Wine 10
-# sessions.
+# A scaled session (QUORIN_WINE_DPI) and an Xorg one (QUORIN_WINE_DISPLAY)
+# run only their own cases; the guide's uninstall command is for the shipped
+# build on 64-bit Windows, the Wine 10 sessions.
 case_names() {
     if [ -n "${QUORIN_WINE_DPI:-}" ]; then
         printf '%s\n' scaled-menu scaled-oneshot
+        return
+    fi
+    if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
+        printf '%s\n' rate-items choose-rate rate-checked mode-gained
+        # Only Wine 10 shows a running program a depth that another set.
+        [ "${QUORIN_WINE_IMPL:-wine8}" != wine10 ] || echo depth-changed
         return
     fi
     cat <<'EOF'
@@ -85,9 +97,18 @@ case_names | grep -x -- "$name" >/dev/null || usage_exit "unknown case '$name' (
 join_session
 case_names | grep -x -- "$name" >/dev/null ||
     usage_exit "case '$name' is not one of this session's (QUORIN_WINE_IMPL=${QUORIN_WINE_IMPL:-wine8}, QUORIN_WINE_DPI=${QUORIN_WINE_DPI:-})"
-[ -z "${QUORIN_WINE_DPI:-}" ] || baseline=1600x1200x32
+[ -z "${QUORIN_WINE_DPI:-}" ] || baseline=1600x1200x32@60
+if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
+    baseline=1024x768x32@85
+    # The notification area's window takes the top left corner there; this
+    # spot lies within every mode's screen and beside the menus.
+    park_x=600
+    park_y=440
+fi
 [ -f "$bin/Quorin.ico" ] || usage_exit "no Quorin.ico in $bin (set QUORIN_WINE_BIN)"
-for tool in xdotool import convert compare; do
+tools="xdotool import convert compare"
+[ "${QUORIN_WINE_DISPLAY:-xvfb}" != xorg ] || tools+=" xrandr"
+for tool in $tools; do
     command -v "$tool" >/dev/null || usage_exit "$tool is not installed"
 done
 bin=$(cd "$bin" && pwd)
@@ -143,7 +164,7 @@ mode_is() {
 }
 
 restore_display() {
-    [ "$(report set "$baseline" | flatten)" = "[RESULT|0][MODE|$baseline@60]" ]
+    [ "$(report set "$baseline" | flatten)" = "[RESULT|0][MODE|$baseline]" ]
 }
 
 # QUORIN_REG_VIEW (/reg:32 under Wine 10) reads the view that the program writes.
@@ -260,12 +281,15 @@ desk_size() {
 }
 
 # The notification area as "W H X Y": the right half of the taskbar (the
-# bottom 32 rows of the desktop) or, in a Wine 10 session (see session.sh),
-# the notification area's own window.
+# bottom 32 rows of the desktop) or, in a Wine 10 session (see session.sh)
+# and on the Xorg display, the notification area's own window, which Wine 8
+# names otherwise.
 tray_area() {
-    if [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ]; then
+    local class=Shell_TrayWnd
+    if [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ] || [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
+        [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ] || class=__winex11_standalone_tray
         # Not the empty stand-in of qlaunch noshell, which comes first.
-        report windows Shell_TrayWnd |
+        report windows "$class" |
             awk -F'\t' '$1 == "WINDOW" && $6 > $4 && $7 > $5 { print $6 - $4, $7 - $5, $4, $5; exit }'
     else
         echo "$((desk_w / 2)) 32 $((desk_w / 2)) $((desk_h - 32))"
@@ -359,13 +383,15 @@ crop() {
 }
 
 # Items as the menu verb takes them: "-" separator, ">text" submenu,
-# "*text" checked.  mode_items MODES CHECKED prints the top-level menu.
+# "*text" checked.  mode_items MODES CHECKED prints the top-level menu; a
+# mode is WxH at 60 Hz or WxH@RATE.
 mode_items() {
-    local m
+    local m label
     echo ">Settings"
     echo "-"
     for m in $1; do
-        if [ "$m" = "$2" ]; then echo "*$m 60 Hz"; else echo "$m 60 Hz"; fi
+        label="${m%@*} $([ "${m#*@}" != "$m" ] && echo "${m#*@}" || echo 60) Hz"
+        if [ "$m" = "$2" ]; then echo "*$label"; else echo "$label"; fi
     done
     echo "-"
     echo "Exit"
@@ -563,8 +589,8 @@ case_second_start() {
     start_resident
     local got
     got=$(oneshot "")
-    [ "$got" = "[EXIT|1][MODE|$baseline@60]" ] ||
-        fail "second resident start: expected [EXIT|1][MODE|$baseline@60] got $got"
+    [ "$got" = "[EXIT|1][MODE|$baseline]" ] ||
+        fail "second resident start: expected [EXIT|1][MODE|$baseline] got $got"
     [ "$(tray_pids | tr '\n' ' ')" = "$pid " ] ||
         fail "expected only the first instance's window (pid $pid), got pids [$(tray_pids | tr '\n' ' ')]"
 }
@@ -589,7 +615,7 @@ case_menu() {
     close_menus settings
     reference settings ${sub_rect% * *} < <(settings_items)
     same_picture settings
-    mode_is "$baseline@60" || fail "opening and closing the menu changed the mode: expected $baseline@60 got $(current_mode)"
+    mode_is "$baseline" || fail "opening and closing the menu changed the mode: expected $baseline got $(current_mode)"
     has_tray_window "$pid" || fail "the resident instance ended after the menu closed"
 }
 
@@ -645,7 +671,7 @@ case_save_settings() {
     [ -z "$got" ] || fail "autostart is off: expected no Run value Quorin, got [$got]"
     # The next start loads what was saved.
     got=$(end_resident "$pid" | flatten)
-    [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "ending the first instance: expected [EXIT|0][MODE|$baseline@60] got $got"
+    [ "$got" = "[EXIT|0][MODE|$baseline]" ] || fail "ending the first instance: expected [EXIT|0][MODE|$baseline] got $got"
     start_resident
     locate_icon
     open_expected_menu restarted "$modes_low" 1024x768
@@ -680,7 +706,7 @@ case_exit() {
     click "${ref_items[${#ref_items[@]} - 1]}"
     wait "$waiter"
     got=$(flatten <"$work/exit.txt")
-    [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "after \"Exit\": expected [EXIT|0][MODE|$baseline@60] got $got"
+    [ "$got" = "[EXIT|0][MODE|$baseline]" ] || fail "after \"Exit\": expected [EXIT|0][MODE|$baseline] got $got"
     poll 3 icon_gone || fail "after \"Exit\": expected no icon in the notification area, got it at $icon_at"
     no_tray_window "$pid" || fail "after \"Exit\": the \"Quorin Tray\" window of pid $pid is still there"
 }
@@ -690,7 +716,7 @@ case_outside_close() {
     locate_icon
     local got first=$pid
     got=$(end_resident "$pid" | flatten)
-    [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] || fail "WM_CLOSE from outside: expected [EXIT|0][MODE|$baseline@60] got $got"
+    [ "$got" = "[EXIT|0][MODE|$baseline]" ] || fail "WM_CLOSE from outside: expected [EXIT|0][MODE|$baseline] got $got"
     poll 3 icon_gone || fail "WM_CLOSE from outside: expected no icon, got it at $icon_at"
     # The mutex was released: a new resident start stays.
     start_resident
@@ -719,7 +745,7 @@ case_autostart_folders() {
         poll 5 autostart_read_is_not "[RUN|MISSING]"
         # The entry, read wide and started as the shell starts it at logon,
         # starts this very program: a second start, which ends with 1.
-        expected="[RUN|\"${path//\\/\\\\}\"][IMAGE|${path//\\/\\\\}][EXIT|1][MODE|$baseline@60]"
+        expected="[RUN|\"${path//\\/\\\\}\"][IMAGE|${path//\\/\\\\}][EXIT|1][MODE|$baseline]"
         [ "$autostart_read" = "$expected" ] ||
             fail "$folder: after \"Autostart\": expected $expected got $autostart_read"
         [ "$(report command "$pid" "Quorin Tray" 2 | flatten)" = "[POSTED|1]" ] ||
@@ -727,8 +753,8 @@ case_autostart_folders() {
         poll 5 autostart_read_is "[RUN|MISSING]" ||
             fail "$folder: after \"Autostart\" again: expected [RUN|MISSING] got $autostart_read"
         got=$(end_resident "$pid" | flatten)
-        [ "$got" = "[EXIT|0][MODE|$baseline@60]" ] ||
-            fail "$folder: ending the instance: expected [EXIT|0][MODE|$baseline@60] got $got"
+        [ "$got" = "[EXIT|0][MODE|$baseline]" ] ||
+            fail "$folder: ending the instance: expected [EXIT|0][MODE|$baseline] got $got"
         poll 3 icon_gone || fail "$folder: the icon outlived its instance"
     done
 }
@@ -751,8 +777,8 @@ case_icon_back() {
     [ "$got" = "[REMOVED|1]" ] || fail "removing the icon from outside: expected [REMOVED|1] got $got"
     poll 3 icon_gone || fail "the icon is still there after its removal from outside, at $icon_at"
     got=$(oneshot "")
-    [ "$got" = "[EXIT|1][MODE|$baseline@60]" ] ||
-        fail "second resident start: expected [EXIT|1][MODE|$baseline@60] got $got"
+    [ "$got" = "[EXIT|1][MODE|$baseline]" ] ||
+        fail "second resident start: expected [EXIT|1][MODE|$baseline] got $got"
     poll 5 icon_shown || fail "after a second start: expected the icon back in the notification area, got none"
     [ "$(tray_pids | tr '\n' ' ')" = "$pid " ] ||
         fail "expected only the first instance's window (pid $pid), got pids [$(tray_pids | tr '\n' ' ')]"
@@ -781,6 +807,134 @@ case_logon() {
     [ "${refused:-0}" -ge 3 ] || fail "expected the add to be tried again while the shell refused, got $got"
     [ "$refused" -le $((held / 1000 + 3)) ] || fail "tried too often for one try every 2 s: $got"
     has_tray_window "$pid" || fail "the resident instance ended"
+}
+
+# --- the Xorg display: real rates, modes that come and go ------------------
+
+# The sizes that mode-gained adds, one a run: Wine keeps offering a mode that
+# the X server dropped, so an added mode stays for the rest of the session.
+gained_sizes="1440x1080 1200x900 1344x1008 960x720 1088x816"
+
+# The menu's modes on the Xorg display: the driver's, and those that
+# mode-gained added before, each size at its place in Wine's enumeration
+# (by width), its rates rising.
+xorg_modes() {
+    local offered size
+    offered=$(report modes)
+    {
+        printf '%s\n' $modes_xorg
+        for size in $gained_sizes; do
+            grep -qx "OFFERED	${size}x32@60" <<<"$offered" && echo "$size@60"
+        done
+    } | awk -F'[x@]' '{ print $1, $3, $0 }' | sort -n -k1,1 -k2,2 | cut -d' ' -f3 | tr '\n' ' '
+}
+
+# item_rect MODES MODE: the rectangle of MODE's item in the reference menu
+# of MODES (after Settings and a separator).
+item_rect() {
+    local i=2 m
+    for m in $1; do
+        [ "$m" != "$2" ] || {
+            echo "${ref_items[$i]}"
+            return 0
+        }
+        i=$((i + 1))
+    done
+    return 1
+}
+
+# An item per rate, each size's rates rising, the rate it runs at checked.
+case_rate_items() {
+    start_resident
+    locate_icon
+    open_expected_menu top "$(xorg_modes)" 1024x768@85
+    close_menus top
+}
+
+case_choose_rate() {
+    local modes
+    modes=$(xorg_modes)
+    start_resident
+    locate_icon
+    open_expected_menu top "$modes" 1024x768@85
+    click "$(item_rect "$modes" 1024x768@70)"
+    poll 5 mode_is 1024x768x32@70 ||
+        fail "choosing \"1024x768 70 Hz\": expected mode 1024x768x32@70 got $(current_mode)"
+}
+
+# The check mark names the rate the display runs at, not the first item of
+# its size.  Wine keeps a running program's refresh rate as it started
+# unless the program switches itself, so the switch comes from the menu.
+case_rate_checked() {
+    local modes
+    modes=$(xorg_modes)
+    start_resident
+    locate_icon
+    open_expected_menu top "$modes" 1024x768@85
+    click "$(item_rect "$modes" 800x600@72)"
+    poll 5 mode_is 800x600x32@72 ||
+        fail "choosing \"800x600 72 Hz\": expected mode 800x600x32@72 got $(current_mode)"
+    locate_icon
+    open_expected_menu after "$modes" 800x600@72
+    close_menus after
+}
+
+# A mode that the display gains while the instance runs, as when a monitor
+# is plugged in, is in the next menu, and choosing it switches to it.
+case_mode_gained() {
+    local before size="" s output
+    before=$(xorg_modes)
+    for s in $gained_sizes; do
+        [[ " $before " == *" $s@60 "* ]] || {
+            size=$s
+            break
+        }
+    done
+    [ -n "$size" ] || usage_exit "every size that mode-gained adds is offered already; start a new session"
+    start_resident
+    locate_icon
+    open_expected_menu before "$before" 1024x768@85
+    close_menus before
+    output=$(xrandr | awk '$2 == "connected" { print $1; exit }')
+    add_x_mode "$output" "$size" || fail "xrandr could not add $size to $output"
+    poll 5 offered "${size}x32@60" || fail "Wine does not offer the added ${size}x32@60: $(report modes | grep -c OFFERED) modes"
+    local after
+    after=$(xorg_modes)
+    [[ " $after " == *" $size@60 "* ]] || fail "the expected menu lacks $size"
+    open_expected_menu after "$after" 1024x768@85
+    click "$(item_rect "$after" "$size@60")"
+    poll 5 mode_is "${size}x32@60" ||
+        fail "choosing \"$size 60 Hz\": expected mode ${size}x32@60 got $(current_mode)"
+}
+
+offered() {
+    report modes | grep -qx "OFFERED	$1"
+}
+
+# Another program, a game say, ends at 16 bits per pixel: the next menu lists
+# the modes at that depth, and its items switch at that depth.
+case_depth_changed() {
+    local modes got
+    modes=$(xorg_modes)
+    start_resident
+    locate_icon
+    got=$(report set 1024x768x16@85 | flatten)
+    [ "$got" = "[RESULT|0][MODE|1024x768x16@85]" ] || fail "another program's switch to 16 bits: got $got"
+    # The labels are those of 32 bits; an old list would leave no item checked.
+    open_expected_menu top "$modes" 1024x768@85
+    click "$(item_rect "$modes" 800x600@75)"
+    poll 5 mode_is 800x600x16@75 ||
+        fail "choosing \"800x600 75 Hz\" at 16 bits: expected mode 800x600x16@75 got $(current_mode)"
+}
+
+# add_x_mode OUTPUT WxH: a 60 Hz mode of that size for the X output, timed
+# loosely, as the dummy driver's monitor takes any.
+add_x_mode() {
+    local w=${2%x*} h=${2#*x} clock
+    clock=$(awk -v w="$w" -v h="$h" 'BEGIN { printf "%.4f", (w + 160) * (h + 30) * 60 / 1e6 }')
+    xrandr --newmode "quorin-$2" "$clock" "$w" $((w + 48)) $((w + 80)) $((w + 160)) \
+        "$h" $((h + 3)) $((h + 7)) $((h + 30)) -hsync +vsync &&
+        xrandr --addmode "$1" "quorin-$2"
 }
 
 # On a scaled display the program reads the display unscaled, as it declares
@@ -840,12 +994,12 @@ case_uninstall_command() {
     # reg.exe words its outcomes its own way (Windows: "ERROR: The system was
     # unable to find the specified registry key or value.").
     got=$(guide_command "${args% /reg:32}")
-    expected="[EXIT|1][MODE|$baseline@60]"$'\n'"reg: Unable to find the specified registry value"
+    expected="[EXIT|1][MODE|$baseline]"$'\n'"reg: Unable to find the specified registry value"
     [ "$got" = "$expected" ] || fail "[${line% /reg:32}]: expected [${expected//$'\n'/ }] got [${got//$'\n'/ }]"
     got=$(reg_lines "$run_key" /v Quorin)
     [ -n "$got" ] || fail "[${line% /reg:32}] removed the value of the 32-bit view"
     got=$(guide_command "$args")
-    expected="[EXIT|0][MODE|$baseline@60]"$'\n'"reg: The operation completed successfully"
+    expected="[EXIT|0][MODE|$baseline]"$'\n'"reg: The operation completed successfully"
     [ "$got" = "$expected" ] || fail "[$line]: expected [${expected//$'\n'/ }] got [${got//$'\n'/ }]"
     got=$(reg_lines "$run_key" /v Quorin)
     [ -z "$got" ] || fail "after [$line]: expected no Run value Quorin in the 32-bit view, got [$got]"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One Wine session for the end-to-end tests: Xvfb, a fresh prefix and a
 # 1024x768 virtual desktop with a taskbar (or, scaled, 1600x1200) that every
-# later Wine program of the session's environment joins.
+# later Wine program of the session's environment joins; or an Xorg display
+# with real refresh rates and no virtual desktop.
 #
 #   session.sh start STATE_DIR   bring it up (prefix at STATE_DIR/prefix)
 #   session.sh env STATE_DIR     print the exports for other scripts to eval
@@ -20,6 +21,11 @@
 # QUORIN_WINE_DPI: 96, 120 or 144 under wine10: a scaled session instead, a
 #   1600x1200 desktop on a 1600x1200 screen at that LogPixels (100, 125 or
 #   150 %).
+# QUORIN_WINE_DISPLAY: xvfb (default) or xorg: Xorg with its dummy video
+#   driver instead of Xvfb, which offers the driver's own modes at their
+#   rates (56 to 85 Hz), 1024x768 at 85 Hz to start with, and modes added
+#   with xrandr; Wine runs without a virtual desktop, its notification area a
+#   small window of its own.  Not with QUORIN_WINE_DPI or QUORIN_USE_DISPLAY.
 # QUORIN_WINE_BIN: directory holding qlaunch.exe of that width (default:
 #   build/win64 or build/win32 of this tree; build/win32 under wine10).
 set -euo pipefail
@@ -38,9 +44,17 @@ case $impl/$dpi in
 */ | wine10/96 | wine10/120 | wine10/144) ;;
 *) echo "session.sh: QUORIN_WINE_DPI must be 96, 120 or 144, under Wine 10 only" >&2; exit 1 ;;
 esac
+xserver=${QUORIN_WINE_DISPLAY:-xvfb}
+case $xserver/$dpi in
+xvfb/* | xorg/) ;;
+xorg/*) echo "session.sh: an Xorg session is not scaled (QUORIN_WINE_DPI)" >&2; exit 1 ;;
+*) echo "session.sh: QUORIN_WINE_DISPLAY must be xvfb or xorg" >&2; exit 1 ;;
+esac
 desktop=1024x768
 screen=1280x1024
+rate=60
 [ -z "$dpi" ] || desktop=1600x1200 screen=1600x1200
+[ "$xserver" != xorg ] || rate=85
 if [ "$impl" = wine10 ]; then
     tools_dir=${QUORIN_WINE_BIN:-$here/../../build/win32}
 else
@@ -163,6 +177,37 @@ wait_until() {
     done
 }
 
+# The dummy driver's monitor takes every mode from 5 to 200 Hz, so the
+# driver offers its whole built-in list, each size at the rates it has.
+write_xorg_conf() {
+    cat >"$state/xorg.conf" <<'EOF'
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 256000
+EndSection
+
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+EndSection
+
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "1024x768"
+        Virtual 1920 1200
+    EndSubSection
+EndSection
+EOF
+}
+
+# Xvfb and Xorg both write their pid into the lock file.
 xvfb_ready() {
     local pid=$1 n=$2
     kill -0 "$pid" 2>/dev/null || return 2
@@ -217,6 +262,7 @@ write_env() {
         printf 'export QUORIN_WINE10_BIND=%q\n' "$QUORIN_WINE10_BIND"
         printf 'export QUORIN_REG_VIEW=%q\n' "$QUORIN_REG_VIEW"
         printf 'export QUORIN_WINE_DPI=%q\n' "$dpi"
+        printf 'export QUORIN_WINE_DISPLAY=%q\n' "$xserver"
     } >"$state/env"
 }
 
@@ -225,13 +271,30 @@ do_start() {
     [ -f "$tools_dir/qlaunch.exe" ] ||
         die "no qlaunch.exe in $tools_dir (set QUORIN_WINE_BIN)"
     [ -x "$(wine_bin)" ] || die "no $impl $arch Wine at $(wine_bin) (run scripts/install-deps.sh)"
-    command -v Xvfb >/dev/null || die "Xvfb is not installed"
+    if [ "$xserver" = xorg ]; then
+        command -v Xorg >/dev/null || die "Xorg is not installed (run scripts/install-deps.sh)"
+        [ "${QUORIN_USE_DISPLAY:-}" != 1 ] || die "an Xorg session brings up its own display (unset QUORIN_USE_DISPLAY)"
+    else
+        command -v Xvfb >/dev/null || die "Xvfb is not installed"
+    fi
     rm -rf "$state/prefix" "$state/env" "$state/pids"
     : >"$state/wine.log"
 
     if [ "${QUORIN_USE_DISPLAY:-}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
         # A person's own X display: the desktop opens there, no Xvfb.
         step "using DISPLAY=$DISPLAY"
+    elif [ "$xserver" = xorg ]; then
+        n=$(pick_display) || exit 1
+        step "Xorg :$n"
+        write_xorg_conf
+        # As root without a terminal of its own: no VT to switch to.
+        Xorg ":$n" -noreset -nolisten tcp -config "$state/xorg.conf" -logfile "$state/xorg.log" \
+            -novtswitch -sharevts </dev/null >"$state/xorg.out" 2>&1 &
+        xvfb=$!
+        record_pid Xorg "$xvfb"
+        wait_until 20 xvfb_ready "$xvfb" "$n" ||
+            die "Xorg :$n did not come up: $(grep -h '(EE)' "$state/xorg.log" "$state/xorg.out" 2>/dev/null | tail -n 3 | tr '\n' ' ')"
+        export DISPLAY=":$n"
     else
         n=$(pick_display) || exit 1
         step "Xvfb :$n"
@@ -281,11 +344,13 @@ do_start() {
     # never shows it again (with EnableShell its WM_DISPLAYCHANGE handler only
     # hides), so these sessions go without: the notification area is then a
     # small window of its own at the top left, shown while it holds an icon.
+    # On the Xorg display Wine takes the screen itself, as on a real machine,
+    # so that a switch reaches the X output and its modes are the driver's.
     shell=1
     [ "$impl" != wine10 ] || shell=0
     desktop_reg=$state/desktop.reg
-    cat >"$desktop_reg" <<EOF
-REGEDIT4
+    echo REGEDIT4 >"$desktop_reg"
+    [ "$xserver" = xorg ] || cat >>"$desktop_reg" <<EOF
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer]
 "Desktop"="Quorin"
@@ -295,10 +360,8 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops\Quorin]
 "EnableShell"=dword:0000000$shell
-
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
-"ShowCrashDialog"=dword:00000000
 EOF
+    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n' >>"$desktop_reg"
     [ -z "$dpi" ] || printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$dpi" >>"$desktop_reg"
     step "desktop settings"
     "$WINE" reg import "$(win_path "$desktop_reg")" </dev/null >>"$state/wine.log" 2>&1 ||
@@ -320,9 +383,11 @@ EOF
     keeper=$!
     record_pid qlaunch "$keeper"
 
-    wait_until $((20 * QUORIN_WINE_SLOWDOWN)) taskbar_up "$keeper" || die "the virtual desktop shows no taskbar (see $state/wine.log)"
+    # Without a virtual desktop the taskbar's window is there all the same,
+    # hidden, and holds the notification area.
+    wait_until $((20 * QUORIN_WINE_SLOWDOWN)) taskbar_up "$keeper" || die "the desktop shows no taskbar (see $state/wine.log)"
     mode=$(qlaunch_line mode) || die "qlaunch mode failed (see $state/wine.log)"
-    [ "$mode" = "MODE	${desktop}x32@60" ] || die "desktop came up as '$mode', not ${desktop}x32@60"
+    [ "$mode" = "MODE	${desktop}x32@$rate" ] || die "desktop came up as '$mode', not ${desktop}x32@$rate"
     step up
     echo "session.sh: up on DISPLAY=$DISPLAY, WINEPREFIX=$WINEPREFIX (${SECONDS}s)"
 }
