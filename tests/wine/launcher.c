@@ -16,6 +16,7 @@
  *   qlaunch autostart <timeout-ms> <report-file>
  *   qlaunch noshell <ready-file> <close-file> <report-file>
  *   qlaunch popups <report-file>
+ *   qlaunch press <pid> <x> <y> <report-file> [timeout-ms]
  *   qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]
  *   qlaunch hold
  *
@@ -74,6 +75,12 @@
  * top-level window of class "Shell_TrayWnd", found before the real one, that
  * refuses every icon request.  It creates ready-file once it is up and ends
  * when close-file exists: REFUSED <requests>, HELD <milliseconds>.
+ *
+ * press presses and releases the right mouse button at x, y, as the user
+ * opens the tray menu, then looks every millisecond for a popup menu of the
+ * process on the screen: OPENED <microseconds from the press until its
+ * pixels are there> (OPENED TIMEOUT and exit code 1 after timeout-ms,
+ * default 10000).
  *
  * hold attaches to the desktop and sleeps until killed: Wine closes a virtual
  * desktop, and forgets its mode, as soon as no program uses it.
@@ -632,27 +639,100 @@ typedef struct {
 
 static MenuShow Shown;
 
-static BOOL CALLBACK FindOwnPopup(HWND hwnd, LPARAM param)
+typedef struct {
+    DWORD pid;
+    HWND found;
+} PopupSearch;
+
+static BOOL CALLBACK FindPopup(HWND hwnd, LPARAM param)
 {
+    PopupSearch *search = (PopupSearch *)param;
     DWORD pid = 0;
     char cls[16];
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+    if (pid == search->pid && IsWindowVisible(hwnd) &&
         GetClassNameA(hwnd, cls, sizeof cls) && strcmp(cls, "#32768") == 0) {
-        *(HWND *)param = hwnd;
+        search->found = hwnd;
         return FALSE;
     }
     return TRUE;
+}
+
+static HWND VisiblePopupOf(DWORD pid)
+{
+    PopupSearch search;
+    search.pid = pid;
+    search.found = NULL;
+    EnumWindows(FindPopup, (LPARAM)&search);
+    return search.found;
+}
+
+static long long MicrosecondsSince(const LARGE_INTEGER *start)
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return (now.QuadPart - start->QuadPart) * 1000000 / frequency.QuadPart;
+}
+
+/* The menu is on the screen once a spot of its last item, right of any
+ * label, shows the menu's colour; the window is visible a little before. */
+static int MenuPainted(HWND popup)
+{
+    RECT rect;
+    HDC screen;
+    COLORREF pixel;
+    if (!GetWindowRect(popup, &rect))
+        return 0;
+    screen = GetDC(NULL);
+    pixel = GetPixel(screen, rect.right - 10, rect.bottom - 10);
+    ReleaseDC(NULL, screen);
+    return pixel == GetSysColor(COLOR_MENU);
+}
+
+static int VerbPress(int argc, char **argv, Report *r)
+{
+    DWORD pid, timeout = DEFAULT_TIMEOUT_MS;
+    long x, y;
+    char *end, buf[32];
+    INPUT press[2];
+    LARGE_INTEGER start;
+    HWND popup;
+    if (!ParseNumber(argv[2], &pid))
+        return Usage();
+    x = strtol(argv[3], &end, 10);
+    if (*argv[3] == '\0' || *end != '\0')
+        return Usage();
+    y = strtol(argv[4], &end, 10);
+    if (*argv[4] == '\0' || *end != '\0' || (argc > 6 && !ParseNumber(argv[6], &timeout)))
+        return Usage();
+    memset(press, 0, sizeof press);
+    press[0].type = press[1].type = INPUT_MOUSE;
+    press[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    press[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    SetCursorPos((int)x, (int)y);
+    QueryPerformanceCounter(&start);
+    if (SendInput(2, press, sizeof press[0]) != 2)
+        return 3;
+    while (!(popup = VisiblePopupOf(pid)) || !MenuPainted(popup)) {
+        if (MicrosecondsSince(&start) >= (long long)timeout * 1000) {
+            AppendLine(r, "OPENED", "TIMEOUT");
+            return 1;
+        }
+        Sleep(1);
+    }
+    snprintf(buf, sizeof buf, "%lld", MicrosecondsSince(&start));
+    AppendLine(r, "OPENED", buf);
+    return 0;
 }
 
 static int ReportMenu(void)
 {
     static Report r;
     char tmp[MAX_PATH + 8], buf[96];
-    HWND popup = NULL;
+    HWND popup = VisiblePopupOf(GetCurrentProcessId());
     RECT rect;
     int i;
-    EnumWindows(FindOwnPopup, (LPARAM)&popup);
     if (!popup || !GetWindowRect(popup, &rect))
         return 0;
     r.len = 0;
@@ -778,6 +858,7 @@ static int Usage(void)
             "       qlaunch autostart <timeout-ms> <report-file>\n"
             "       qlaunch noshell <ready-file> <close-file> <report-file>\n"
             "       qlaunch popups <report-file>\n"
+            "       qlaunch press <pid> <x> <y> <report-file> [timeout-ms]\n"
             "       qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]\n"
             "       qlaunch hold\n");
     return 2;
@@ -926,6 +1007,9 @@ int main(int argc, char **argv)
     } else if (strcmp(verb, "popups") == 0 && argc == 3) {
         path = argv[2];
         rc = VerbScan(SCAN_POPUPS, "#32768", 0, 0, &report);
+    } else if (strcmp(verb, "press") == 0 && (argc == 6 || argc == 7)) {
+        path = argv[5];
+        rc = VerbPress(argc, argv, &report);
     } else if (strcmp(verb, "menu") == 0 && (argc == 7 || argc == 8)) {
         return VerbMenu(argc, argv);
     } else if (strcmp(verb, "hold") == 0 && argc == 2) {

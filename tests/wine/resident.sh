@@ -90,12 +90,14 @@ if [ "${1:-}" = --list ]; then
 fi
 [ $# -eq 1 ] || usage_exit "usage: resident.sh CASE | --list"
 name=$1
-case_names | grep -x -- "$name" >/dev/null || usage_exit "unknown case '$name' (see --list)"
+# menu-timing is not a test: menu_timing.sh runs it.
+[ "$name" = menu-timing ] || case_names | grep -x -- "$name" >/dev/null ||
+    usage_exit "unknown case '$name' (see --list)"
 
 # shellcheck source=case-env.sh
 . "$here/case-env.sh"
 join_session
-case_names | grep -x -- "$name" >/dev/null ||
+[ "$name" = menu-timing ] || case_names | grep -x -- "$name" >/dev/null ||
     usage_exit "case '$name' is not one of this session's (QUORIN_WINE_IMPL=${QUORIN_WINE_IMPL:-wine8}, QUORIN_WINE_DPI=${QUORIN_WINE_DPI:-})"
 [ -z "${QUORIN_WINE_DPI:-}" ] || baseline=1600x1200x32@60
 if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
@@ -935,6 +937,45 @@ add_x_mode() {
     xrandr --newmode "quorin-$2" "$clock" "$w" $((w + 48)) $((w + 80)) $((w + 160)) \
         "$h" $((h + 3)) $((h + 7)) $((h + 30)) -hsync +vsync &&
         xrandr --addmode "$1" "quorin-$2"
+}
+
+# --- not a test: menu_timing.sh --------------------------------------------
+
+# time_menu_opening EXE: a fresh instance of that program, a right-button
+# press on its icon; sets opening_us to the microseconds until its menu is on
+# screen, as qlaunch, which presses, sees it.
+time_menu_opening() {
+    local program=$exe opened
+    exe=$1
+    start_resident
+    exe=$program
+    locate_icon
+    opened=$(report press "$pid" "$click_x" "$click_y" | sed -n 's/^OPENED\t//p')
+    [[ $opened =~ ^[0-9]+$ ]] || fail "the menu of $1 did not open: [$opened]"
+    opening_us=$opened
+    xdotool mousemove "$park_x" "$park_y"
+    close_menus timing
+    [ "$(end_resident "$pid" | head -n 1)" = $'EXIT\t0' ] || fail "the instance of $1 did not end with 0"
+    # Ended: its pid may soon be another process's.
+    unset 'resident_pids[-1]'
+}
+
+# Pairs of "program other" microseconds into QUORIN_MENU_TIMING_OUT, the
+# order alternating, for this build and QUORIN_MENU_TIMING_OTHER (a Windows
+# path).
+case_menu_timing() {
+    local other=${QUORIN_MENU_TIMING_OTHER:?} out=${QUORIN_MENU_TIMING_OUT:?} i mine theirs
+    : >"$out"
+    for ((i = 0; i < ${QUORIN_MENU_TIMING_PAIRS:-21}; i++)); do
+        if ((i % 2 == 0)); then
+            time_menu_opening "$exe" && mine=$opening_us
+            time_menu_opening "$other" && theirs=$opening_us
+        else
+            time_menu_opening "$other" && theirs=$opening_us
+            time_menu_opening "$exe" && mine=$opening_us
+        fi
+        echo "$mine $theirs" >>"$out"
+    done
 }
 
 # On a scaled display the program reads the display unscaled, as it declares
