@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes Quorin.ico (16x16 and 32x32, 32-bit BGRA with AND mask) from the
-pixel grids below.  Standard library only, so it runs on any build machine.
+"""Writes Quorin.ico (16, 20, 24, 32, 40 and 48 pixels, 4-bit colour with AND
+mask) from the pixel grids below.  Standard library only, so it runs on any
+build machine.
 
     python3 icon/make_icon.py             # rewrites icon/Quorin.ico
-    python3 icon/make_icon.py --png DIR   # also writes PNG previews into DIR
+    python3 icon/make_icon.py --png DIR   # also writes PNGs and a preview sheet into DIR
 """
 
 import argparse
@@ -46,8 +47,61 @@ ICON_16 = [
     "...KGGGGGGGGK...",
 ]
 
-# The 16x16 at double scale, with a 1px outline, a thicker bezel, an inset
-# screen edge and a drop shadow under the arrow.
+# 125 %: the 16x16's layout one pixel roomier, a two-pixel shaft and a chin.
+ICON_20 = [
+    ".KKKKKKKKKKKKKKKKKK.",
+    "KLLLLLLLLLLLLLLLLLLK",
+    "KLbbbbbbbbbbbbbbbbLK",
+    "KLBBBBBBBBBBBBBBBBLK",
+    "KLBBBBBBBBWWWWWBBBLK",
+    "KLBBBBBBBBBWWWWBBBLK",
+    "KLBBBBBBBBBBWWWBBBLK",
+    "KLBBBBBBBBBWWWWBBBLK",
+    "KLBBBBBBBBWWBBWBBBLK",
+    "KLBBBWBBBWWBBBBBBBLK",
+    "KLBBBWWBWWBBBBBBBBLK",
+    "KLBBBWWWWBBBBBBBBBLK",
+    "KLBBBWWWWBBBBBBBBBLK",
+    "KLBBBWWWWWBBBBBBBBLK",
+    "KLBBBBBBBBBBBBBBBBLK",
+    "KMMMMMMMMMMMMMMMMMMK",
+    ".KKKKKKKKKKKKKKKKKK.",
+    "........KGGK........",
+    "....KGGGGGGGGGGK....",
+    "....KKKKKKKKKKKK....",
+]
+
+# 150 %: the arrow's shaft three pixels wide.
+ICON_24 = [
+    ".KKKKKKKKKKKKKKKKKKKKKK.",
+    "KLLLLLLLLLLLLLLLLLLLLLLK",
+    "KLbbbbbbbbbbbbbbbbbbbbLK",
+    "KLBBBBBBBBBBBBBBBBBBBBLK",
+    "KLBBBBBBBBBBWWWWWWWBBBLK",
+    "KLBBBBBBBBBBBWWWWWWBBBLK",
+    "KLBBBBBBBBBBBBWWWWWBBBLK",
+    "KLBBBBBBBBBBBBBWWWWBBBLK",
+    "KLBBBBBBBBBBBBWWWWWBBBLK",
+    "KLBBBBBBBBBBBWWWBWWBBBLK",
+    "KLBBBBBBBBBBWWWBBBWBBBLK",
+    "KLBBBWBBBBBWWWBBBBBBBBLK",
+    "KLBBBWWBBBWWWBBBBBBBBBLK",
+    "KLBBBWWWBWWWBBBBBBBBBBLK",
+    "KLBBBWWWWWWBBBBBBBBBBBLK",
+    "KLBBBWWWWWBBBBBBBBBBBBLK",
+    "KLBBBWWWWWWBBBBBBBBBBBLK",
+    "KLBBBWWWWWWWBBBBBBBBBBLK",
+    "KLBBBBBBBBBBBBBBBBBBBBLK",
+    "KMMMMMMMMMMMMMMMMMMMMMMK",
+    ".KKKKKKKKKKKKKKKKKKKKKK.",
+    ".........KGGGGK.........",
+    ".....KGGGGGGGGGGGGK.....",
+    ".....KKKKKKKKKKKKKK.....",
+]
+
+# 200 %: seen at the size of the 16x16 at 100 %, so the arrow is as bold as
+# there (four-pixel shaft, nine-pixel heads); a thicker bezel, an inset screen
+# edge and a drop shadow under the arrow.
 ICON_32 = [
     ".KKKKKKKKKKKKKKKKKKKKKKKKKKKKKK.",
     "KKLLLLLLLLLLLLLLLLLLLLLLLLLLLLKK",
@@ -55,23 +109,23 @@ ICON_32 = [
     "KLLNNNNNNNNNNNNNNNNNNNNNNNNNNLLK",
     "KLLNbbbbbbbbbbbbbbbbbbbbbbbbNLLK",
     "KLLNbbbbbbbbbbbbbbbbbbbbbbbbNLLK",
-    "KLLNBBBBBBBBBBBBWWWWWWWWBBBBNLLK",
+    "KLLNBBBBBBBBBBBWWWWWWWWWBBBBNLLK",
+    "KLLNBBBBBBBBBBBBWWWWWWWWnBBBNLLK",
     "KLLNBBBBBBBBBBBBBWWWWWWWnBBBNLLK",
     "KLLNBBBBBBBBBBBBBBWWWWWWnBBBNLLK",
     "KLLNBBBBBBBBBBBBBBBWWWWWnBBBNLLK",
     "KLLNBBBBBBBBBBBBBBWWWWWWnBBBNLLK",
-    "KLLNBBBBBBBBBBBBBWWWnWWWnBBBNLLK",
-    "KLLNBBBBBBBBBBBBWWWnnBWWnBBBNLLK",
-    "KLLNBBBBBBBBBBBWWWnnBBBWnBBBNLLK",
-    "KLLNBBBBWBBBBBWWWnnBBBBBnBBBNLLK",
-    "KLLNBBBBWWBBBWWWnnBBBBBBBBBBNLLK",
-    "KLLNBBBBWWWBWWWnnBBBBBBBBBBBNLLK",
-    "KLLNBBBBWWWWWWnnBBBBBBBBBBBBNLLK",
-    "KLLNBBBBWWWWWnnBBBBBBBBBBBBBNLLK",
-    "KLLNBBBBWWWWWWBBBBBBBBBBBBBBNLLK",
-    "KLLNBBBBWWWWWWWBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBWWWWWWWnBBBNLLK",
+    "KLLNBBBBWBBBBBBBWWWWnnWWnBBBNLLK",
+    "KLLNBBBBWWBBBBBWWWWnnBBWnBBBNLLK",
+    "KLLNBBBBWWWBBBWWWWnnBBBBnBBBNLLK",
+    "KLLNBBBBWWWWBWWWWnnBBBBBBBBBNLLK",
+    "KLLNBBBBWWWWWWWWnnBBBBBBBBBBNLLK",
+    "KLLNBBBBWWWWWWWnnBBBBBBBBBBBNLLK",
+    "KLLNBBBBWWWWWWWnBBBBBBBBBBBBNLLK",
     "KLLNBBBBWWWWWWWWBBBBBBBBBBBBNLLK",
-    "KLLNBBBBBnnnnnnnnBBBBBBBBBBBNLLK",
+    "KLLNBBBBWWWWWWWWWBBBBBBBBBBBNLLK",
+    "KLLNBBBBBnnnnnnnnnBBBBBBBBBBNLLK",
     "KLLNBBBBBBBBBBBBBBBBBBBBBBBBNLLK",
     "KLLNNNNNNNNNNNNNNNNNNNNNNNNNNLLK",
     "KMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMK",
@@ -83,7 +137,104 @@ ICON_32 = [
     "......KKKKKKKKKKKKKKKKKKKK......",
 ]
 
-IMAGES = [ICON_16, ICON_32]
+# 250 %, and the large icon at 125 %.
+ICON_40 = [
+    "..KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK..",
+    ".KLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLK.",
+    "KLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLK",
+    "KLLNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNLLK",
+    "KLLNbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbNLLK",
+    "KLLNbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBWWWWWWWWWWWWBBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBWWWWWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBWWWWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBWWWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBBWWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBBBWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBBBWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBBWWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBWWWWWWWWWnBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBWWWWWnnWWWnBBBBNLLK",
+    "KLLNBBBBBWBBBBBBBBBBWWWWWnnBBWWnBBBBNLLK",
+    "KLLNBBBBBWWBBBBBBBBWWWWWnnBBBBWnBBBBNLLK",
+    "KLLNBBBBBWWWBBBBBBWWWWWnnBBBBBBnBBBBNLLK",
+    "KLLNBBBBBWWWWBBBBWWWWWnnBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWBBWWWWWnnBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWWWWWWWnnBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWWWWWWnnBBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWWWWWnnBBBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWWWWWnBBBBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWWWWWWBBBBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWWWWWWWBBBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBWWWWWWWWWWWWBBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBBnnnnnnnnnnnnBBBBBBBBBBBBBBNLLK",
+    "KLLNBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBNLLK",
+    "KLLNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNLLK",
+    "KMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMK",
+    ".KMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMK.",
+    "..KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK..",
+    "...............KGGGGGGGGK...............",
+    "...............KGGGGGGGGK...............",
+    ".......KGGGGGGGGGGGGGGGGGGGGGGGGK.......",
+    ".......KGGGGGGGGGGGGGGGGGGGGGGGGK.......",
+    ".......KKKKKKKKKKKKKKKKKKKKKKKKKK.......",
+]
+
+# 300 %, and the large icon at 150 %.
+ICON_48 = [
+    "..KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK..",
+    ".KLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLK.",
+    "KLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLK",
+    "KLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLK",
+    "KLLLNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNLLLK",
+    "KLLLNbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbNLLLK",
+    "KLLLNbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBWWWWWWWWWWWWWWBBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBWWWWWWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBWWWWWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBWWWWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBWWWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBBWWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBBBWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBBBWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBBWWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBWWWWWWWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBWWWWWWnWWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBWWWWWWnnBWWWnBBBBBNLLLK",
+    "KLLLNBBBBBBWBBBBBBBBBBBBWWWWWWnnBBBWWnBBBBBNLLLK",
+    "KLLLNBBBBBBWWBBBBBBBBBBWWWWWWnnBBBBBWnBBBBBNLLLK",
+    "KLLLNBBBBBBWWWBBBBBBBBWWWWWWnnBBBBBBBnBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWBBBBBBWWWWWWnnBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWBBBBWWWWWWnnBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWBBWWWWWWnnBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWWWWnnBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWWWnnBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWWnnBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWnnBBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWWBBBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWWWBBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWWWWBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBWWWWWWWWWWWWWWBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBBnnnnnnnnnnnnnnBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBNLLLK",
+    "KLLLNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNLLLK",
+    "KMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMK",
+    "KMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMK",
+    ".KMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMK.",
+    "..KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK..",
+    "..................KGGGGGGGGGGK..................",
+    "..................KGGGGGGGGGGK..................",
+    "..................KGGGGGGGGGGK..................",
+    ".........KGGGGGGGGGGGGGGGGGGGGGGGGGGGGK.........",
+    ".........KGGGGGGGGGGGGGGGGGGGGGGGGGGGGK.........",
+    ".........KKKKKKKKKKKKKKKKKKKKKKKKKKKKKK.........",
+]
+
+# Ascending: the order in the file.
+IMAGES = [ICON_16, ICON_20, ICON_24, ICON_32, ICON_40, ICON_48]
 
 LIGHT_TASKBAR = (0xF3, 0xF3, 0xF3)
 DARK_TASKBAR = (0x20, 0x20, 0x20)
@@ -91,6 +242,10 @@ DARK_TASKBAR = (0x20, 0x20, 0x20)
 
 def check_grid(grid):
     size = len(grid)
+    if len(PALETTE) > 1 << BITS:
+        sys.exit("%d colours do not fit in %d bits" % (len(PALETTE), BITS))
+    if PALETTE["."] != (0, 0, 0, 0):
+        sys.exit("'.' must be transparent black")
     for y, row in enumerate(grid):
         if len(row) != size:
             sys.exit("%dx%d grid: row %d has %d pixels" % (size, size, y, len(row)))
@@ -99,22 +254,34 @@ def check_grid(grid):
                 sys.exit("%dx%d grid: unknown colour %r at %d,%d" % (size, size, ch, x, y))
 
 
+# 16 colours with an AND mask: every Windows and Wine reads it, and as every
+# pixel is fully opaque or fully transparent, 32-bit alpha would add only
+# bytes (five times as many).
+BITS = 4
+COLOURS = list(PALETTE)
+
+
 def dib(grid):
     size = len(grid)
+    stride = ((size * BITS + 31) // 32) * 4
+    mask_stride = ((size + 31) // 32) * 4
     xor = bytearray()
     mask = bytearray()
-    mask_stride = ((size + 31) // 32) * 4
     for row in reversed(grid):
+        line = bytearray(stride)
         bits = bytearray(mask_stride)
         for x, ch in enumerate(row):
-            r, g, b, a = PALETTE[ch]
-            xor += bytes((b, g, r, a))
-            if a == 0:
+            line[x // 2] |= COLOURS.index(ch) << (0 if x % 2 else 4)
+            if PALETTE[ch][3] == 0:
                 bits[x // 8] |= 0x80 >> (x % 8)
+        xor += line
         mask += bits
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0,
+    # A masked pixel's colour is black ('.'), so that the screen shows through.
+    colours = b"".join(bytes((b, g, r, 0)) for r, g, b, _ in PALETTE.values())
+    colours += bytes(4 * (1 << BITS) - len(colours))
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, BITS, 0,
                          len(xor) + len(mask), 0, 0, 0, 0)
-    return header + bytes(xor) + bytes(mask)
+    return header + colours + bytes(xor) + bytes(mask)
 
 
 def ico(grids):
@@ -123,7 +290,7 @@ def ico(grids):
     offset = 6 + 16 * len(grids)
     for grid, blob in zip(grids, blobs):
         size = len(grid)
-        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32,
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 1 << BITS, 0, 1, BITS,
                            len(blob), offset)
         offset += len(blob)
     return out + b"".join(blobs)
@@ -147,7 +314,7 @@ def grid_png(grid):
 
 
 def preview_png(grids, scale=8, pad=16):
-    """Both sizes enlarged and at actual size, on a light and a dark taskbar."""
+    """Every size enlarged and at actual size, on a light and a dark taskbar."""
     big = sum(len(g) * scale for g in grids) + pad * (len(grids) + 1)
     small = sum(len(g) for g in grids) + pad * (len(grids) + 1)
     width = big + small
@@ -175,11 +342,14 @@ def preview_png(grids, scale=8, pad=16):
 def main():
     parser = argparse.ArgumentParser(description="Write Quorin.ico from its pixel grids.")
     parser.add_argument("--png", metavar="DIR",
-                        help="also write 16x16, 32x32 and an 8x preview PNG into DIR")
+                        help="also write each size and a preview sheet (8x and actual size) as PNG into DIR")
     args = parser.parse_args()
 
     for grid in IMAGES:
         check_grid(grid)
+    sizes = [len(g) for g in IMAGES]
+    if sizes != sorted(set(sizes)):
+        sys.exit("the images must grow in size: %s" % sizes)
 
     here = pathlib.Path(__file__).resolve().parent
     (here / "Quorin.ico").write_bytes(ico(IMAGES))
