@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes Quorin.ico (16, 20, 24, 32, 40 and 48 pixels, 4-bit colour with AND
+"""Writes Quorin.ico (16, 20, 24, 32, 40 and 48 pixels, 32-bit BGRA with AND
 mask) from the pixel grids below.  Standard library only, so it runs on any
 build machine.
 
@@ -242,10 +242,6 @@ DARK_TASKBAR = (0x20, 0x20, 0x20)
 
 def check_grid(grid):
     size = len(grid)
-    if len(PALETTE) > 1 << BITS:
-        sys.exit("%d colours do not fit in %d bits" % (len(PALETTE), BITS))
-    if PALETTE["."] != (0, 0, 0, 0):
-        sys.exit("'.' must be transparent black")
     for y, row in enumerate(grid):
         if len(row) != size:
             sys.exit("%dx%d grid: row %d has %d pixels" % (size, size, y, len(row)))
@@ -254,34 +250,28 @@ def check_grid(grid):
                 sys.exit("%dx%d grid: unknown colour %r at %d,%d" % (size, size, ch, x, y))
 
 
-# 16 colours with an AND mask: every Windows and Wine reads it, and as every
-# pixel is fully opaque or fully transparent, 32-bit alpha would add only
-# bytes (five times as many).
-BITS = 4
-COLOURS = list(PALETTE)
-
-
+# 32-bit BGRA with an AND mask, read by every Windows from XP on and by Wine.
+# 16 colours with the mask would hold these pictures in a fifth of the bytes,
+# but Wine's Shell_NotifyIcon hands the notification area only width x height
+# bits of the mask, whose rows are padded to 16 bits: at 20, 24 or 40 pixels
+# the bottom rows' mask comes out of the colour bits, garbling the stand.  The
+# alpha channel is drawn instead of the mask and arrives whole.
 def dib(grid):
     size = len(grid)
-    stride = ((size * BITS + 31) // 32) * 4
-    mask_stride = ((size + 31) // 32) * 4
     xor = bytearray()
     mask = bytearray()
+    mask_stride = ((size + 31) // 32) * 4
     for row in reversed(grid):
-        line = bytearray(stride)
         bits = bytearray(mask_stride)
         for x, ch in enumerate(row):
-            line[x // 2] |= COLOURS.index(ch) << (0 if x % 2 else 4)
-            if PALETTE[ch][3] == 0:
+            r, g, b, a = PALETTE[ch]
+            xor += bytes((b, g, r, a))
+            if a == 0:
                 bits[x // 8] |= 0x80 >> (x % 8)
-        xor += line
         mask += bits
-    # A masked pixel's colour is black ('.'), so that the screen shows through.
-    colours = b"".join(bytes((b, g, r, 0)) for r, g, b, _ in PALETTE.values())
-    colours += bytes(4 * (1 << BITS) - len(colours))
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, BITS, 0,
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0,
                          len(xor) + len(mask), 0, 0, 0, 0)
-    return header + colours + bytes(xor) + bytes(mask)
+    return header + bytes(xor) + bytes(mask)
 
 
 def ico(grids):
@@ -290,7 +280,7 @@ def ico(grids):
     offset = 6 + 16 * len(grids)
     for grid, blob in zip(grids, blobs):
         size = len(grid)
-        out += struct.pack("<BBBBHHII", size % 256, size % 256, 1 << BITS, 0, 1, BITS,
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32,
                            len(blob), offset)
         offset += len(blob)
     return out + b"".join(blobs)
