@@ -68,7 +68,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(QUORIN_WINE10_ENV QUORIN_WINE_IMPL=wine10 QUORIN_WINE_ARCH=win64)
     quorin_wine_session(wine10 ${CMAKE_BINARY_DIR}/wine10-e2e SCRIPTS oneshot.sh resident.sh
         ENV ${QUORIN_WINE10_ENV})
-    foreach(dpi 96 120 144)
+    foreach(dpi 96 120 144 192)
         quorin_wine_session(wine10_dpi${dpi} ${CMAKE_BINARY_DIR}/wine10-dpi${dpi} SCRIPTS resident.sh
             ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DPI=${dpi})
     endforeach()
