@@ -75,7 +75,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         ENV ${QUORIN_WINE10_ENV})
     quorin_wine_session(wine10_xorg ${CMAKE_BINARY_DIR}/wine10-xorg SCRIPTS oneshot.sh resident.sh
         ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DISPLAY=xorg)
-    foreach(dpi 96 120 144)
+    foreach(dpi 96 120 144 192)
         quorin_wine_session(wine10_dpi${dpi} ${CMAKE_BINARY_DIR}/wine10-dpi${dpi} SCRIPTS resident.sh
             ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DPI=${dpi})
     endforeach()

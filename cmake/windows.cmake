@@ -12,9 +12,13 @@ target_include_directories(quorin PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(quorin PRIVATE user32 gdi32 shell32 advapi32)
 set_target_properties(quorin PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
-# The icon is looked up by its bare name, so it lives next to the executable.
-add_custom_command(TARGET quorin POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/icon/Quorin.ico ${CMAKE_BINARY_DIR}/Quorin.ico)
+# The icon is looked up by its bare name, so it lives next to the executable;
+# copied again whenever it changes, not only when the executable is linked.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/Quorin.ico
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/icon/Quorin.ico ${CMAKE_BINARY_DIR}/Quorin.ico
+    DEPENDS ${PROJECT_SOURCE_DIR}/icon/Quorin.ico)
+add_custom_target(quorin_icon ALL DEPENDS ${CMAKE_BINARY_DIR}/Quorin.ico)
+add_dependencies(quorin quorin_icon)
 
 # The product must stay tiny: 96 KiB for the 32-bit executable.
 if(QUORIN_OBJDUMP)

@@ -108,7 +108,7 @@ if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
     park_y=440
 fi
 [ -f "$bin/Quorin.ico" ] || usage_exit "no Quorin.ico in $bin (set QUORIN_WINE_BIN)"
-tools="xdotool import convert compare"
+tools="xdotool import convert compare identify"
 [ "${QUORIN_WINE_DISPLAY:-xvfb}" != xorg ] || tools+=" xrandr"
 for tool in $tools; do
     command -v "$tool" >/dev/null || usage_exit "$tool is not installed"
@@ -250,26 +250,40 @@ holding() {
 
 # --- the icon -------------------------------------------------------------
 
-# The opaque pixels of the icon file's 16x16 image, "x y #RRGGBB" a line:
-# the picture that the notification area must show.
-# Wine 10 on a scaled display: the small-icon size grows with the DPI (20 at
-# 120, 24 at 144), and the notification area shows the 16x16 image
-# stretched to it pixel by pixel.
+# The notification area shows the icon file's image of the small-icon size,
+# which grows with the DPI under Wine 10 on a scaled display: 16 at 96, 20 at
+# 120, 24 at 144, 32 at 192.
 icon_px=$((16 * ${QUORIN_WINE_DPI:-96} / 96))
+
+# icon_image SIZE: sets image to the position of Quorin.ico's SIZExSIZE image.
+icon_image() {
+    local sizes
+    sizes=$(identify -format '%wx%h ' "$bin/Quorin.ico") || fail "cannot read $bin/Quorin.ico"
+    image=$(tr ' ' '\n' <<<"$sizes" | grep -n -m 1 -x "${1}x$1" | cut -d: -f1)
+    [ -n "$image" ] || fail "expected a ${1}x$1 image in Quorin.ico, got [${sizes% }]"
+    image=$((image - 1))
+}
+
+# The opaque pixels of that image, "x y #RRGGBB" a line: the picture that the
+# notification area must show.  Run it outside $(...), where fail would end
+# only the subshell.
 icon_template() {
-    local t=$work/icon.txt
+    local t=$work/icon.txt image
     [ -s "$t" ] && return 0
-    convert "$bin/Quorin.ico[0]" txt:- >"$work/icon-raw.txt" ||
-        fail "cannot read $bin/Quorin.ico"
-    head -n 1 "$work/icon-raw.txt" | grep -q '^# ImageMagick pixel enumeration: 16,16,' ||
-        fail "the first image of Quorin.ico is not 16x16: $(head -n 1 "$work/icon-raw.txt")"
+    icon_image "$icon_px"
+    convert "$bin/Quorin.ico[$image]" txt:- | tail -n +2 >"$work/icon-raw.txt" ||
+        fail "cannot read image $image of $bin/Quorin.ico"
     if [ "$icon_px" != 16 ]; then
-        convert "$bin/Quorin.ico[0]" -sample "${icon_px}x$icon_px" txt:- >"$work/icon-raw.txt" ||
-            fail "cannot scale $bin/Quorin.ico"
+        # Drawn for its size: the 16x16 stretched is what a file without
+        # this size shows, blocky.
+        icon_image 16
+        convert "$bin/Quorin.ico[$image]" -sample "${icon_px}x$icon_px" txt:- | tail -n +2 |
+            cmp -s - "$work/icon-raw.txt" &&
+            fail "expected the ${icon_px}x$icon_px image of Quorin.ico drawn for its size, got the 16x16 stretched pixel by pixel"
     fi
-    awk 'NR > 1 && substr($3, 8, 2) == "FF" { split($1, p, /[,:]/); print p[1], p[2], substr($3, 1, 7) }' \
+    awk 'substr($3, 8, 2) == "FF" { split($1, p, /[,:]/); print p[1], p[2], substr($3, 1, 7) }' \
         "$work/icon-raw.txt" >"$t"
-    [ -s "$t" ] || fail "Quorin.ico's 16x16 image has no opaque pixel"
+    [ -s "$t" ] || fail "the ${icon_px}x$icon_px image of Quorin.ico has no opaque pixel"
 }
 
 # desk_size: sets desk_w and desk_h from the current mode.
@@ -340,6 +354,7 @@ icon_gone() {
 
 # Waits for the icon; sets click_x, click_y to its centre.
 locate_icon() {
+    icon_template
     poll 5 icon_shown ||
         fail "expected the ${icon_px}x$icon_px image of Quorin.ico in the notification area ($(tray_area | awk '{ print $1 "x" $2 "+" $3 "+" $4 }') of the $(current_mode) desktop), got no exact match (screenshot kept as $(keep "$work/taskbar.png" taskbar.png))"
     desk_size

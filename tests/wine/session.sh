@@ -18,9 +18,9 @@
 #   wine10 (a 64-bit prefix under the Wine 10 that scripts/install-wine10.sh
 #   puts in QUORIN_WINE10, default /opt/quorin-wine10, where the 32-bit build
 #   runs as on 64-bit Windows).
-# QUORIN_WINE_DPI: 96, 120 or 144 under wine10: a scaled session instead, a
-#   1600x1200 desktop on a 1600x1200 screen at that LogPixels (100, 125 or
-#   150 %).
+# QUORIN_WINE_DPI: 96, 120, 144 or 192 under wine10: a scaled session
+#   instead, a 1600x1200 desktop on a 1600x1200 screen at that LogPixels (100,
+#   125, 150 or 200 %).
 # QUORIN_WINE_DISPLAY: xvfb (default) or xorg: Xorg with its dummy video
 #   driver instead of Xvfb, which offers the driver's own modes at their
 #   rates (56 to 85 Hz), 1024x768 at 85 Hz to start with, and modes added
@@ -41,8 +41,8 @@ wine10/*) echo "session.sh: Wine 10 sessions are 64-bit prefixes (QUORIN_WINE_AR
 esac
 dpi=${QUORIN_WINE_DPI:-}
 case $impl/$dpi in
-*/ | wine10/96 | wine10/120 | wine10/144) ;;
-*) echo "session.sh: QUORIN_WINE_DPI must be 96, 120 or 144, under Wine 10 only" >&2; exit 1 ;;
+*/ | wine10/96 | wine10/120 | wine10/144 | wine10/192) ;;
+*) echo "session.sh: QUORIN_WINE_DPI must be 96, 120, 144 or 192, under Wine 10 only" >&2; exit 1 ;;
 esac
 xserver=${QUORIN_WINE_DISPLAY:-xvfb}
 case $xserver/$dpi in
