@@ -27,6 +27,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
                 ${PROJECT_SOURCE_DIR}/scripts/package.py
                 ${PROJECT_VERSION} ${QUORIN_PACKAGE_INPUTS} ${CMAKE_BINARY_DIR}/package-test)
 
+    # The shipped icon is what its grids draw, not a stale copy.
+    add_test(NAME release_icon COMMAND ${QUORIN_PYTHON} ${PROJECT_SOURCE_DIR}/icon/make_icon.py --check)
+
     add_test(NAME release_reproducible
         COMMAND ${PROJECT_SOURCE_DIR}/tests/release/check_reproducible.sh
                 ${PROJECT_SOURCE_DIR} win32 $<TARGET_FILE:quorin>)

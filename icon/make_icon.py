@@ -5,6 +5,7 @@ build machine.
 
     python3 icon/make_icon.py             # rewrites icon/Quorin.ico
     python3 icon/make_icon.py --png DIR   # also writes PNGs and a preview sheet into DIR
+    python3 icon/make_icon.py --check     # fails unless Quorin.ico is what the grids draw
 """
 
 import argparse
@@ -333,6 +334,8 @@ def main():
     parser = argparse.ArgumentParser(description="Write Quorin.ico from its pixel grids.")
     parser.add_argument("--png", metavar="DIR",
                         help="also write each size and a preview sheet (8x and actual size) as PNG into DIR")
+    parser.add_argument("--check", action="store_true",
+                        help="write nothing; fail unless Quorin.ico holds exactly these grids")
     args = parser.parse_args()
 
     for grid in IMAGES:
@@ -342,6 +345,10 @@ def main():
         sys.exit("the images must grow in size: %s" % sizes)
 
     here = pathlib.Path(__file__).resolve().parent
+    if args.check:
+        if (here / "Quorin.ico").read_bytes() != ico(IMAGES):
+            sys.exit("icon/Quorin.ico is not what the grids draw: run python3 icon/make_icon.py")
+        return
     (here / "Quorin.ico").write_bytes(ico(IMAGES))
 
     if args.png:
