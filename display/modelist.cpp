@@ -55,8 +55,12 @@ void SortModeList()
 
 void RebuildModeList()
 {
+    RebuildModeList(QueryCurrentMode().bitsPerPixel);
+}
+
+void RebuildModeList(std::uint32_t depth)
+{
     std::vector<DisplayMode>().swap(ModeList);
-    const std::uint32_t depth = QueryCurrentMode().bitsPerPixel;
     DEVMODEA devmode;
     std::memset(&devmode, 0, sizeof devmode);
     devmode.dmSize = sizeof devmode;

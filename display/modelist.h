@@ -3,6 +3,7 @@
 
 #include "display/display.h"
 
+#include <cstdint>
 #include <vector>
 
 // The modes the tray menu offers; entry i is the menu item CMD_MODE_BASE + i.
@@ -13,6 +14,9 @@ extern std::vector<DisplayMode> ModeList;
 bool LowerRefresh(const DisplayMode& a, const DisplayMode& b);
 
 void RebuildModeList();
+// At a depth read already, so that a menu's items and its check mark come
+// from one reading of the display.
+void RebuildModeList(std::uint32_t depth);
 void AddOrReplaceMode(const DisplayMode& mode);
 void SortModeList();
 

@@ -22,7 +22,7 @@ static void AppendSeparator(HMENU menu)
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
 }
 
-HMENU BuildTrayMenu()
+HMENU BuildTrayMenu(const DisplayMode& current)
 {
     HMENU menu = CreatePopupMenu();
     HMENU settingsMenu = CreateMenu();
@@ -47,7 +47,6 @@ HMENU BuildTrayMenu()
 
     // The item of the rate the display runs at; a size listed once, at its
     // highest rate, stays checked whichever of its rates runs.
-    const DisplayMode current = QueryCurrentMode();
     std::size_t checked = items;
     for (std::size_t i = 0; i < items; ++i) { // cppcheck-suppress knownConditionTrueFalse
         const DisplayMode& entry = ModeList[i];

@@ -1,6 +1,8 @@
 #ifndef QUORIN_TRAY_MENU_H
 #define QUORIN_TRAY_MENU_H
 
+#include "display/display.h"
+
 #include <windows.h>
 
 enum {
@@ -12,7 +14,8 @@ enum {
     CMD_MODE_BASE = 6,
 };
 
-// A new popup menu; destroying it frees its "Settings" submenu too.
-HMENU BuildTrayMenu();
+// A new popup menu, the item of the current mode checked; destroying it
+// frees its "Settings" submenu too.
+HMENU BuildTrayMenu(const DisplayMode& current);
 
 #endif

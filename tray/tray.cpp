@@ -154,8 +154,9 @@ static LRESULT OnTrayNotify(HWND window, LPARAM lParam)
     // last look: a dock, a projector, a game that ended at another depth.
     // Nothing rebuilds again before the chosen WM_COMMAND arrives, so an
     // identifier still names the entry whose label the user saw.
-    RebuildModeList();
-    HMENU menu = BuildTrayMenu();
+    const DisplayMode current = QueryCurrentMode();
+    RebuildModeList(current.bitsPerPixel);
+    HMENU menu = BuildTrayMenu(current);
     SetForegroundWindow(window);
     TrackPopupMenu(menu, 0, cursor.x, cursor.y, 0, window, nullptr);
     PostMessageA(window, WM_NULL, 0, 0);

@@ -73,7 +73,7 @@ void OpenTrayMenu(benchmark::State& state)
     }
     Settings = SettingsRecord{640, false, false};
     for (auto _ : state) {
-        HMENU menu = BuildTrayMenu();
+        HMENU menu = BuildTrayMenu(QueryCurrentMode());
         benchmark::DoNotOptimize(menu);
         DestroyMenu(menu);
         TrimCallLog(state, {});

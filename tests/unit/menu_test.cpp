@@ -97,10 +97,11 @@ protected:
         stub::SeedCurrentMode(stub::Mode{1600, 1200, 32, 60});
     }
 
-    // Builds a menu, reads it and destroys it, which must free the submenu too.
+    // Builds a menu for the mode the stand-in's display is in, reads it and
+    // destroys it, which must free the submenu too.
     static stub::Menu Build()
     {
-        HMENU menu = BuildTrayMenu();
+        HMENU menu = BuildTrayMenu(QueryCurrentMode());
         stub::Menu tree = stub::ReadMenu(menu);
         EXPECT_EQ(menu, tree.handle);
         EXPECT_EQ(TRUE, DestroyMenu(menu));
@@ -148,27 +149,28 @@ TEST_F(TrayMenu, LabelsAreSignedDecimalsAndFitTheirBuffer)
     }
 }
 
-TEST_F(TrayMenu, PlatformCallsInOrderWithOneQueryAfterTheModeItems)
+TEST_F(TrayMenu, PlatformCallsInOrderWithoutALookAtTheDisplay)
 {
     ModeList = {{1024, 768, 75, 32}, {800, 600, 60, 32}};
-    const stub::Menu menu = Build();
+    HMENU built = BuildTrayMenu(DisplayMode{800, 600, 60, 32});
+    const stub::Menu menu = stub::ReadMenu(built);
+    DestroyMenu(built);
     const std::vector<std::string> names = stub::CallNames();
     ASSERT_GE(names.size(), 2u);
     EXPECT_EQ("CreatePopupMenu", names[0]);
     EXPECT_EQ("CreateMenu", names[1]);
-    EXPECT_EQ(1, stub::CountCalls("CreateDCA")) << "one QueryCurrentMode per menu";
-    EXPECT_EQ(1, stub::CountCalls("DeleteDC"));
+    EXPECT_EQ(0, stub::CountCalls("CreateDCA")) << "the menu checks the mode it is given";
 
     const std::string topLevel = Hex(reinterpret_cast<std::uintptr_t>(menu.handle));
     const std::string lastModeItem = topLevel + " 0x0 0x7 \"800x600 60 Hz\"";
     const std::string secondSeparator = topLevel + " 0x800 0x0 (null)";
-    std::size_t query = 0;
+    std::size_t check = 0;
     std::size_t lastMode = 0;
     std::size_t separatorAfter = 0;
     for (std::size_t i = 0; i < stub::Calls().size(); ++i) {
         const stub::Call& call = stub::Calls()[i];
-        if (call.name == "CreateDCA") {
-            query = i;
+        if (call.name == "CheckMenuItem" && call.args == topLevel + " 7 0x8") {
+            check = i;
         } else if (call.name == "AppendMenuA" && call.args == lastModeItem) {
             lastMode = i;
         } else if (call.name == "AppendMenuA" && call.args == secondSeparator) {
@@ -176,8 +178,8 @@ TEST_F(TrayMenu, PlatformCallsInOrderWithOneQueryAfterTheModeItems)
         }
     }
     ASSERT_NE(0u, lastMode) << "no AppendMenuA " << lastModeItem;
-    EXPECT_LT(lastMode, query);
-    EXPECT_LT(query, separatorAfter);
+    EXPECT_LT(lastMode, check) << "the mode item checked once every mode item is there";
+    EXPECT_LT(check, separatorAfter);
 }
 
 TEST_F(TrayMenu, CurrentModeIsMatchedOnSizeAndDepthThenOnRate)

@@ -690,6 +690,8 @@ TEST_F(TrayWindow, APressShowsTheMenuAtTheCursorAndDestroysIt)
     EXPECT_LT(FirstCall("GetCursorPos", mark), FirstCall("EnumDisplaySettingsA", mark));
     EXPECT_LT(FirstCall("EnumDisplaySettingsA", mark), FirstCall("CreatePopupMenu", mark))
         << "the list is rebuilt before the menu is built from it";
+    EXPECT_EQ(1, CountSince(mark, "CreateDCA", "\"DISPLAY\" (null) (null) 0x0"))
+        << "one look at the display serves the list and the check mark";
     EXPECT_EQ(1, CountSince(mark, "DefWindowProcA", Messages(window, WM_NULL, 0, 0)))
         << "the posted WM_NULL goes the default way";
 }

@@ -28,10 +28,10 @@ python3 - "$work/src/tray/tray.cpp" <<'PY' || exit 2
 import sys, pathlib
 path = pathlib.Path(sys.argv[1])
 text = path.read_text()
-line = "    RebuildModeList();\n    HMENU menu = BuildTrayMenu();\n"
+line = "    RebuildModeList(current.bitsPerPixel);\n"
 if text.count(line) != 1:
     sys.exit("menu_timing: the rebuild before BuildTrayMenu is not in tray/tray.cpp as expected")
-path.write_text(text.replace(line, "    HMENU menu = BuildTrayMenu();\n"))
+path.write_text(text.replace(line, ""))
 PY
 echo "menu_timing: building $preset without the rebuild at the press"
 (cd "$work/src" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target quorin >/dev/null) ||
