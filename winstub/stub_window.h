@@ -66,9 +66,9 @@ void FailMessageRegistration(const std::string& name);
 // Each time GetMessageA finds the queue empty and no quit pending, time runs
 // on to the earliest timer of the thread's windows, which comes as WM_TIMER,
 // or to an AtTick action due no later; with neither left it runs the next of
-// these actions, in order. With none
-// left it aborts the process with a message rather than wait for ever, and
-// so it does when timers alone run on for ever.
+// these actions, in order. With none left it aborts the process with a
+// message rather than wait for ever, and so it does when timers alone run on
+// for ever.
 void WhenIdle(const std::function<void()>& action);
 std::size_t IdleActionsLeft();
 // Runs the action when time reaches that tick: if a timer is due later, or

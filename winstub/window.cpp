@@ -193,17 +193,23 @@ void Enqueue(Queue& queue, HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 // With the queue empty, time runs on to the thread's earliest timer, which
 // then comes as WM_TIMER, as on Windows only when nothing else is posted.
-bool NextTimer(MSG& msg)
+Timer* EarliestTimer()
 {
-    WindowingState& windowing = Windowing();
     Timer* next = nullptr;
-    for (Timer& timer : windowing.timers) {
+    for (Timer& timer : Windowing().timers) {
         const WindowState* state = Find(timer.window);
         if (state != nullptr && state->thread == std::this_thread::get_id() &&
             (next == nullptr || timer.due < next->due)) {
             next = &timer;
         }
     }
+    return next;
+}
+
+bool NextTimer(MSG& msg)
+{
+    WindowingState& windowing = Windowing();
+    Timer* next = EarliestTimer();
     if (next == nullptr) {
         return false;
     }
@@ -227,12 +233,9 @@ bool RunScheduledAction()
         return false;
     }
     const auto first = windowing.scheduled.begin();
-    for (const Timer& timer : windowing.timers) {
-        const WindowState* state = Find(timer.window);
-        if (state != nullptr && state->thread == std::this_thread::get_id() &&
-            timer.due < first->first) {
-            return false;
-        }
+    const Timer* timer = EarliestTimer();
+    if (timer != nullptr && timer->due < first->first) {
+        return false;
     }
     windowing.ticks = first->first > windowing.ticks ? first->first : windowing.ticks;
     const std::function<void()> action = first->second;
