@@ -860,6 +860,15 @@ item_rect() {
     return 1
 }
 
+# choose_item MODES MODE DEPTH: a click on MODE's item of the open menu of
+# MODES; the display must switch to that mode at that depth.
+choose_item() {
+    local size=${2%@*} rate=${2#*@}
+    click "$(item_rect "$1" "$2")"
+    poll 5 mode_is "${size}x$3@$rate" ||
+        fail "choosing \"$size $rate Hz\": expected mode ${size}x$3@$rate got $(current_mode)"
+}
+
 # An item per rate, each size's rates rising, the rate it runs at checked.
 case_rate_items() {
     start_resident
@@ -874,9 +883,7 @@ case_choose_rate() {
     start_resident
     locate_icon
     open_expected_menu top "$modes" 1024x768@85
-    click "$(item_rect "$modes" 1024x768@70)"
-    poll 5 mode_is 1024x768x32@70 ||
-        fail "choosing \"1024x768 70 Hz\": expected mode 1024x768x32@70 got $(current_mode)"
+    choose_item "$modes" 1024x768@70 32
 }
 
 # The check mark names the rate the display runs at, not the first item of
@@ -888,9 +895,7 @@ case_rate_checked() {
     start_resident
     locate_icon
     open_expected_menu top "$modes" 1024x768@85
-    click "$(item_rect "$modes" 800x600@72)"
-    poll 5 mode_is 800x600x32@72 ||
-        fail "choosing \"800x600 72 Hz\": expected mode 800x600x32@72 got $(current_mode)"
+    choose_item "$modes" 800x600@72 32
     locate_icon
     open_expected_menu after "$modes" 800x600@72
     close_menus after
@@ -919,9 +924,7 @@ case_mode_gained() {
     after=$(xorg_modes)
     [[ " $after " == *" $size@60 "* ]] || fail "the expected menu lacks $size"
     open_expected_menu after "$after" 1024x768@85
-    click "$(item_rect "$after" "$size@60")"
-    poll 5 mode_is "${size}x32@60" ||
-        fail "choosing \"$size 60 Hz\": expected mode ${size}x32@60 got $(current_mode)"
+    choose_item "$after" "$size@60" 32
 }
 
 offered() {
@@ -939,9 +942,7 @@ case_depth_changed() {
     [ "$got" = "[RESULT|0][MODE|1024x768x16@85]" ] || fail "another program's switch to 16 bits: got $got"
     # The labels are those of 32 bits; an old list would leave no item checked.
     open_expected_menu top "$modes" 1024x768@85
-    click "$(item_rect "$modes" 800x600@75)"
-    poll 5 mode_is 800x600x16@75 ||
-        fail "choosing \"800x600 75 Hz\" at 16 bits: expected mode 800x600x16@75 got $(current_mode)"
+    choose_item "$modes" 800x600@75 16
 }
 
 # add_x_mode OUTPUT WxH: a 60 Hz mode of that size for the X output, timed
