@@ -208,7 +208,7 @@ EOF
 }
 
 # Xvfb and Xorg both write their pid into the lock file.
-xvfb_ready() {
+x_ready() {
     local pid=$1 n=$2
     kill -0 "$pid" 2>/dev/null || return 2
     [ -S "/tmp/.X11-unix/X$n" ] && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]
@@ -267,7 +267,7 @@ write_env() {
 }
 
 do_start() {
-    local n xvfb ws keeper desktop_reg mode
+    local n x_pid server ws keeper desktop_reg mode
     [ -f "$tools_dir/qlaunch.exe" ] ||
         die "no qlaunch.exe in $tools_dir (set QUORIN_WINE_BIN)"
     [ -x "$(wine_bin)" ] || die "no $impl $arch Wine at $(wine_bin) (run scripts/install-deps.sh)"
@@ -283,26 +283,22 @@ do_start() {
     if [ "${QUORIN_USE_DISPLAY:-}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
         # A person's own X display: the desktop opens there, no Xvfb.
         step "using DISPLAY=$DISPLAY"
-    elif [ "$xserver" = xorg ]; then
-        n=$(pick_display) || exit 1
-        step "Xorg :$n"
-        write_xorg_conf
-        # As root without a terminal of its own: no VT to switch to.
-        Xorg ":$n" -noreset -nolisten tcp -config "$state/xorg.conf" -logfile "$state/xorg.log" \
-            -novtswitch -sharevts </dev/null >"$state/xorg.out" 2>&1 &
-        xvfb=$!
-        record_pid Xorg "$xvfb"
-        wait_until 20 xvfb_ready "$xvfb" "$n" ||
-            die "Xorg :$n did not come up: $(grep -h '(EE)' "$state/xorg.log" "$state/xorg.out" 2>/dev/null | tail -n 3 | tr '\n' ' ')"
-        export DISPLAY=":$n"
     else
         n=$(pick_display) || exit 1
-        step "Xvfb :$n"
-        Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp -noreset </dev/null >"$state/xvfb.log" 2>&1 &
-        xvfb=$!
-        record_pid Xvfb "$xvfb"
-        wait_until 10 xvfb_ready "$xvfb" "$n" ||
-            die "Xvfb :$n did not come up: $(tail -n 3 "$state/xvfb.log" | tr '\n' ' ')"
+        if [ "$xserver" = xorg ]; then
+            write_xorg_conf
+            # As root without a terminal of its own: no VT to switch to.
+            server=(Xorg ":$n" -noreset -nolisten tcp -config "$state/xorg.conf"
+                -logfile "$state/xorg.log" -novtswitch -sharevts)
+        else
+            server=(Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp -noreset)
+        fi
+        step "${server[*]}"
+        "${server[@]}" </dev/null >"$state/$xserver.out" 2>&1 &
+        x_pid=$!
+        record_pid "${server[0]}" "$x_pid"
+        wait_until 20 x_ready "$x_pid" "$n" ||
+            die "${server[0]} :$n did not come up: $(tail -n 3 "$state/$xserver.out" | tr '\n' ' ')"
         export DISPLAY=":$n"
     fi
 
