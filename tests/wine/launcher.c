@@ -279,6 +279,11 @@ static int StartChild(const char *exe, const char *cmdlineFile, PROCESS_INFORMAT
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     ok = CreateProcessA(exe, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, pi);
+    if (!ok && GetLastError() == ERROR_INTERNAL_ERROR) {
+        /* Wine now and then fails a start so (seen under load); once more. */
+        Sleep(500);
+        ok = CreateProcessA(exe, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, pi);
+    }
     free(cmd);
     if (!ok) {
         fprintf(stderr, "qlaunch: cannot start %s (error %lu)\n", exe, GetLastError());
