@@ -399,6 +399,17 @@ static int VerbModes(Report *r)
 static int Usage(void);
 static int ParseNumber(const char *s, DWORD *value);
 
+/* A screen point given as two signed numbers, which may be negative. */
+static int ParsePoint(const char *xs, const char *ys, long *x, long *y)
+{
+    char *end;
+    *x = strtol(xs, &end, 10);
+    if (*xs == '\0' || *end != '\0')
+        return 0;
+    *y = strtol(ys, &end, 10);
+    return *ys != '\0' && *end == '\0';
+}
+
 enum { SCAN_WINDOWS, SCAN_POPUPS, SCAN_CLOSE, SCAN_COMMAND, SCAN_UNTRAY };
 
 typedef struct {
@@ -699,17 +710,12 @@ static int VerbPress(int argc, char **argv, Report *r)
 {
     DWORD pid, timeout = DEFAULT_TIMEOUT_MS;
     long x, y;
-    char *end, buf[32];
+    char buf[32];
     INPUT press[2];
     LARGE_INTEGER start;
     HWND popup;
-    if (!ParseNumber(argv[2], &pid))
-        return Usage();
-    x = strtol(argv[3], &end, 10);
-    if (*argv[3] == '\0' || *end != '\0')
-        return Usage();
-    y = strtol(argv[4], &end, 10);
-    if (*argv[4] == '\0' || *end != '\0' || (argc > 6 && !ParseNumber(argv[6], &timeout)))
+    if (!ParseNumber(argv[2], &pid) || !ParsePoint(argv[3], argv[4], &x, &y) ||
+        (argc > 6 && !ParseNumber(argv[6], &timeout)))
         return Usage();
     memset(press, 0, sizeof press);
     press[0].type = press[1].type = INPUT_MOUSE;
@@ -804,14 +810,9 @@ static int VerbMenu(int argc, char **argv)
     size_t len = 0;
     char *text;
     long x, y;
-    char *end;
     memset(&Shown, 0, sizeof Shown);
     Shown.timeoutMs = MENU_TIMEOUT_MS;
-    x = strtol(argv[3], &end, 10);
-    if (*argv[3] == '\0' || *end != '\0')
-        return Usage();
-    y = strtol(argv[4], &end, 10);
-    if (*argv[4] == '\0' || *end != '\0')
+    if (!ParsePoint(argv[3], argv[4], &x, &y))
         return Usage();
     if (argc > 7 && !ParseNumber(argv[7], &Shown.timeoutMs))
         return Usage();
