@@ -2,7 +2,7 @@
 # Installs what building and testing need, skipping what is already present.
 set -eu
 packages="cmake make g++ python3 libgtest-dev libgmock-dev libbenchmark-dev
-clang libclang-rt-14-dev clang-tidy cppcheck
+clang libclang-rt-14-dev llvm clang-tidy cppcheck shellcheck
 mingw-w64 wine64 xvfb xdotool imagemagick x11-utils bubblewrap debootstrap
 xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils"
 missing=""

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154,SC2034  # here and bin come from the case script, slow and work go back to it
 # Sourced by the case scripts: joins the running session, and gives them the
 # launcher call and Windows paths. Needs $here, $bin and usage_exit.
 
