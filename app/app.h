@@ -22,18 +22,18 @@ enum {
 // Null until the resident start creates the single-instance mutex.
 extern HANDLE InstanceMutex;
 
-// A user32 function newer than the oldest Windows the program starts on is
+// A system function newer than the oldest Windows the program starts on is
 // looked up, never imported, so that the program still starts there; null
 // where the function does not exist.
 template <typename Function>
-Function FindUser32Function(const char* name)
+Function FindSystemFunction(const char* module, const char* name)
 {
-    HMODULE user32 = GetModuleHandleA("user32.dll");
-    if (user32 == nullptr) {
+    HMODULE loaded = GetModuleHandleA(module);
+    if (loaded == nullptr) {
         return nullptr;
     }
     // Through the generic function type, which converts to any other.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)));
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(loaded, name)));
 }
 
 int HandleCommandLine(const char* text, DisplayMode& mode);

@@ -13,10 +13,29 @@ typedef BOOL(WINAPI* SetProcessDPIAwareFunction)();
 // and the current mode would then not be the one the display is in.
 static void DeclareDpiAware()
 {
-    const auto setDpiAware = FindUser32Function<SetProcessDPIAwareFunction>("SetProcessDPIAware");
+    const auto setDpiAware = FindSystemFunction<SetProcessDPIAwareFunction>("user32.dll", "SetProcessDPIAware");
     if (setDpiAware != nullptr) {
         setDpiAware();
     }
+}
+
+typedef BOOL(WINAPI* SetTokenInformationFunction)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD);
+
+// Windows virtualizes the registry writes of a 32-bit program without a
+// manifest: an Autostart written without the right would land in the
+// user's VirtualStore, read back as done, and never start at logon.
+static void TurnRegistryVirtualizationOff()
+{
+    const auto setTokenInformation =
+        FindSystemFunction<SetTokenInformationFunction>("advapi32.dll", "SetTokenInformation");
+    HANDLE token = nullptr;
+    if (setTokenInformation == nullptr ||
+        OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &token) == FALSE) {
+        return;
+    }
+    DWORD enabled = 0;
+    setTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof enabled);
+    CloseHandle(token);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine, int /*show*/)
@@ -35,10 +54,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine
         return 0;
     }
     InstanceMutex = CreateMutexA(nullptr, TRUE, "Quorin");
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD mutexError = GetLastError();
+    // An elevated instance's mutex denies a standard process even the look:
+    // it is a running instance all the same.
+    if (mutexError == ERROR_ALREADY_EXISTS ||
+        (InstanceMutex == nullptr && mutexError == ERROR_ACCESS_DENIED)) {
         AskRunningTrayForItsIcon();
         return 1;
     }
+    TurnRegistryVirtualizationOff();
     LoadSettings();
     return RunTrayWindow(instance);
 }

@@ -6,8 +6,18 @@
 
 static_assert(sizeof(DEVMODEA) == 156, "DEVMODEA without driver data is 156 bytes");
 
+// The display's own settings, the source of the mode list too: a display
+// context scales its size for a process whose sign-in DPI differs from the
+// display's scale, and Windows changes that scale after sign-in.
 DisplayMode QueryCurrentMode()
 {
+    DEVMODEA devmode;
+    std::memset(&devmode, 0, sizeof devmode);
+    devmode.dmSize = sizeof devmode;
+    if (EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &devmode) != 0) {
+        return DisplayMode{devmode.dmPelsWidth, devmode.dmPelsHeight, devmode.dmDisplayFrequency,
+                           devmode.dmBitsPerPel};
+    }
     HDC dc = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
     DisplayMode mode;
     mode.width = static_cast<std::uint32_t>(GetDeviceCaps(dc, HORZRES));

@@ -15,8 +15,24 @@ bool LowerRefresh(const DisplayMode& a, const DisplayMode& b)
            a.frequency < b.frequency;
 }
 
+// Drivers list a mode once per scaling variant, some also interlaced: one
+// entry each would give items of the same label.
+static bool Listed(const DisplayMode& mode)
+{
+    for (const DisplayMode& entry : ModeList) {
+        if (entry.width == mode.width && entry.height == mode.height &&
+            entry.bitsPerPixel == mode.bitsPerPixel && entry.frequency == mode.frequency) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void AddOrReplaceMode(const DisplayMode& mode)
 {
+    if (Listed(mode)) {
+        return;
+    }
     for (DisplayMode& entry : ModeList) {
         if (LowerRefresh(entry, mode)) {
             entry.frequency = mode.frequency;

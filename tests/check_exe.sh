@@ -35,7 +35,8 @@ done
 
 # Newer than the oldest Windows the program starts on: an import would stop it
 # from starting there, so these are looked up at run time.
-for function in SetProcessDPIAware ChangeWindowMessageFilter ChangeWindowMessageFilterEx; do
+for function in SetProcessDPIAware ChangeWindowMessageFilter ChangeWindowMessageFilterEx IsWow64Process \
+    SetTokenInformation; do
     printf '%s\n' "$headers" | grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$function\$" &&
         fail "imports $function, which older Windows lack"
 done

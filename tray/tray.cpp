@@ -69,13 +69,13 @@ static void LetTaskbarCreatedThrough(HWND window)
         return;
     }
     const auto allowForWindow =
-        FindUser32Function<ChangeWindowMessageFilterExFunction>("ChangeWindowMessageFilterEx");
+        FindSystemFunction<ChangeWindowMessageFilterExFunction>("user32.dll", "ChangeWindowMessageFilterEx");
     if (allowForWindow != nullptr) {
         allowForWindow(window, TaskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
         return;
     }
     const auto allowForProcess =
-        FindUser32Function<ChangeWindowMessageFilterFunction>("ChangeWindowMessageFilter");
+        FindSystemFunction<ChangeWindowMessageFilterFunction>("user32.dll", "ChangeWindowMessageFilter");
     if (allowForProcess != nullptr) {
         allowForProcess(TaskbarCreatedMessage, MSGFLT_ADD);
     }
@@ -161,6 +161,8 @@ static LRESULT OnTrayNotify(HWND window, LPARAM lParam)
     TrackPopupMenu(menu, 0, cursor.x, cursor.y, 0, window, nullptr);
     PostMessageA(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
+    // A keyboard user who left the menu with Esc is back where they were.
+    Shell_NotifyIconA(NIM_SETFOCUS, &TrayIconData);
     return 0;
 }
 

@@ -134,7 +134,7 @@ const wchar_t Cp1252High[32] = {
 const char LatinExtendedABestFit[] = "AaAaAaCcCcCcCcDdDdEeEeEeEeEeGgGgGgGgHhHhIiIiIiIiIi??JjKk?LlLlLl"
                                      "LlLlNnNnNn???OoOoOoOoRrRrRrSsSsSsSsTtTtTtUuUuUuUuUuUuWwYyYZzZzZz?";
 
-char AnsiOf(wchar_t c)
+char SingleByteAnsiOf(wchar_t c)
 {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
         return static_cast<char>(c);
@@ -148,6 +148,31 @@ char AnsiOf(wchar_t c)
         return LatinExtendedABestFit[c - 0x100];
     }
     return '?';
+}
+
+UINT& AnsiCodePage()
+{
+    static UINT codePage = 1252;
+    return codePage;
+}
+
+void ResetCodePage()
+{
+    AnsiCodePage() = 1252;
+}
+
+[[maybe_unused]] const bool codePageRegistered = RegisterReset(ResetCodePage);
+
+// Shift JIS's double-byte range; which pair a letter gets does not matter
+// here, only that it takes two bytes.
+const char DoubleByteLetter[] = "\x83\x40";
+
+std::string AnsiOf(wchar_t c)
+{
+    if (AnsiCodePage() == 932) {
+        return c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(DoubleByteLetter);
+    }
+    return std::string(1, SingleByteAnsiOf(c));
 }
 
 } // namespace
@@ -213,6 +238,22 @@ std::string ToAnsi(const std::wstring& text)
         ansi += AnsiOf(c);
     }
     return ansi;
+}
+
+// What the wide interface reads of ANSI text (code page 1252).
+std::wstring FromAnsi(const std::vector<BYTE>& bytes)
+{
+    std::wstring text;
+    for (const BYTE b : bytes) {
+        text += b >= 0x80 && b < 0xA0 && Cp1252High[b - 0x80] != 0 ? Cp1252High[b - 0x80]
+                                                                   : static_cast<wchar_t>(b);
+    }
+    return text;
+}
+
+void SeedAnsiCodePage(UINT codePage)
+{
+    AnsiCodePage() = codePage;
 }
 
 } // namespace stub

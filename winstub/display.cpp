@@ -17,7 +17,9 @@ struct DisplayState {
     std::vector<ModeChange> changes;
     int openDCs = 0;
     unsigned scalePercent = 100;
+    unsigned signInPercent = 0; // 0: the display's scale
     bool dpiAware = false;
+    bool currentSettingsFail = false;
 };
 
 DisplayState& Display()
@@ -36,15 +38,28 @@ void ResetDisplay()
 // The only device context the stand-in hands out.
 HDC const DisplayDC = reinterpret_cast<HDC>(static_cast<std::uintptr_t>(0xdc01));
 
-// What a process that has not declared itself DPI-aware reads of a size.
+// What a display context shows a process of a size: an unaware one reads it
+// at 96 DPI, a system-aware one at the DPI that Windows fixed at sign-in.
 int Virtualized(DWORD size)
 {
     const DisplayState& display = Display();
-    if (display.dpiAware) {
-        return static_cast<int>(size);
-    }
-    return static_cast<int>((std::uint64_t{size} * 100 + display.scalePercent / 2) /
+    const unsigned seen = !display.dpiAware             ? 100
+                          : display.signInPercent != 0 ? display.signInPercent
+                                                       : display.scalePercent;
+    return static_cast<int>((std::uint64_t{size} * seen + display.scalePercent / 2) /
                             display.scalePercent);
+}
+
+void FillMode(DEVMODEA& devMode, const Mode& mode)
+{
+    FillJunk(devMode);
+    devMode.dmSize = sizeof(DEVMODEA);
+    devMode.dmDriverExtra = 0;
+    devMode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+    devMode.dmBitsPerPel = mode.bitsPerPel;
+    devMode.dmPelsWidth = mode.width;
+    devMode.dmPelsHeight = mode.height;
+    devMode.dmDisplayFrequency = mode.frequency;
 }
 
 } // namespace
@@ -80,6 +95,16 @@ void SeedDisplayScale(unsigned percent)
     Display().scalePercent = percent;
 }
 
+void SeedSignInScale(unsigned percent)
+{
+    Display().signInPercent = percent;
+}
+
+void FailCurrentSettings()
+{
+    Display().currentSettingsFail = true;
+}
+
 BOOL WINAPI SetProcessDPIAware()
 {
     Record("SetProcessDPIAware");
@@ -93,19 +118,21 @@ BOOL WINAPI EnumDisplaySettingsA(LPCSTR deviceName, DWORD modeNum, DEVMODEA* dev
 {
     stub::Record("EnumDisplaySettingsA", stub::Text(deviceName) + " " + std::to_string(modeNum));
     stub::DisplayState& display = stub::Display();
-    if (deviceName != nullptr || devMode == nullptr || devMode->dmSize != sizeof(DEVMODEA) ||
-        modeNum >= display.modes.size()) {
+    if (deviceName != nullptr || devMode == nullptr || devMode->dmSize != sizeof(DEVMODEA)) {
         return FALSE;
     }
-    const stub::Mode& mode = display.modes[modeNum];
-    stub::FillJunk(*devMode);
-    devMode->dmSize = sizeof(DEVMODEA);
-    devMode->dmDriverExtra = 0;
-    devMode->dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
-    devMode->dmBitsPerPel = mode.bitsPerPel;
-    devMode->dmPelsWidth = mode.width;
-    devMode->dmPelsHeight = mode.height;
-    devMode->dmDisplayFrequency = mode.frequency;
+    // The current mode comes unscaled, whatever the process's DPI awareness.
+    if (modeNum == ENUM_CURRENT_SETTINGS) {
+        if (display.currentSettingsFail) {
+            return FALSE;
+        }
+        stub::FillMode(*devMode, display.current);
+        return TRUE;
+    }
+    if (modeNum >= display.modes.size()) {
+        return FALSE;
+    }
+    stub::FillMode(*devMode, display.modes[modeNum]);
     return TRUE;
 }
 

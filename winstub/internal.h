@@ -24,6 +24,10 @@ std::string ToUtf8(const std::wstring& text);
 std::vector<BYTE> ToUtf16(const std::wstring& text);
 std::wstring FromUtf16(const std::vector<BYTE>& bytes);
 std::string ToAnsi(const std::wstring& text);
+std::wstring FromAnsi(const std::vector<BYTE>& bytes);
+
+// The 32-bit program on 64-bit Windows (SeedWow64).
+bool Wow64();
 
 // user32 functions newer than the oldest Windows the program starts on. They
 // live in this namespace so that the program can reach them only the way it
@@ -31,6 +35,10 @@ std::string ToAnsi(const std::wstring& text);
 BOOL WINAPI SetProcessDPIAware();
 BOOL WINAPI ChangeWindowMessageFilter(UINT message, DWORD flag);
 BOOL WINAPI ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* status);
+// kernel32's and advapi32's, for the same reason.
+BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64);
+BOOL WINAPI SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information, LPVOID data,
+                                DWORD size);
 
 } // namespace stub
 

@@ -18,6 +18,7 @@ struct KernelState {
     bool failNextCreate = false;
     DWORD failError = 0;
     std::set<std::string> removedFunctions;
+    bool wow64 = false;
 };
 
 KernelState& Kernel()
@@ -36,8 +37,13 @@ void ResetKernel()
 // Handles of created mutexes are their index plus this base.
 const std::uintptr_t MutexHandleBase = 0x4d00;
 
-// The only module the program looks functions up in.
+// The modules the program looks functions up in.
 HMODULE const User32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x75a00000));
+HMODULE const Kernel32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x76b00000));
+HMODULE const Advapi32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x77c00000));
+
+// What GetCurrentProcess hands out on Windows.
+HANDLE const CurrentProcess = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 template <typename Function>
 FARPROC Exported(Function function)
@@ -46,14 +52,27 @@ FARPROC Exported(Function function)
 }
 
 struct Export {
+    HMODULE module;
     const char* name;
     FARPROC function;
 };
 
-const Export User32Exports[] = {
-    {"SetProcessDPIAware", Exported(&SetProcessDPIAware)},
-    {"ChangeWindowMessageFilter", Exported(&ChangeWindowMessageFilter)},
-    {"ChangeWindowMessageFilterEx", Exported(&ChangeWindowMessageFilterEx)},
+const Export Exports[] = {
+    {User32, "SetProcessDPIAware", Exported(&SetProcessDPIAware)},
+    {User32, "ChangeWindowMessageFilter", Exported(&ChangeWindowMessageFilter)},
+    {User32, "ChangeWindowMessageFilterEx", Exported(&ChangeWindowMessageFilterEx)},
+    {Kernel32, "IsWow64Process", Exported(&IsWow64Process)},
+    {Advapi32, "SetTokenInformation", Exported(&SetTokenInformation)},
+};
+
+struct ModuleName {
+    const char* name;
+    HMODULE module;
+};
+
+const ModuleName Modules[] = {
+    {"user32.dll", User32},     {"user32", User32},     {"kernel32.dll", Kernel32},
+    {"kernel32", Kernel32},     {"advapi32.dll", Advapi32}, {"advapi32", Advapi32},
 };
 
 bool SameNameIgnoringCase(const char* a, const char* b)
@@ -89,9 +108,31 @@ std::vector<MutexState> CreatedMutexes()
     return Kernel().created;
 }
 
-void RemoveUser32Function(const std::string& name)
+void RemoveSystemFunction(const std::string& name)
 {
     Kernel().removedFunctions.insert(name);
+}
+
+void SeedWow64(bool wow64)
+{
+    Kernel().wow64 = wow64;
+}
+
+bool Wow64()
+{
+    return Kernel().wow64;
+}
+
+BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64)
+{
+    Record("IsWow64Process", Hex(reinterpret_cast<std::uintptr_t>(process)));
+    if (wow64 == nullptr || process != CurrentProcess) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    FillJunk(*wow64);
+    *wow64 = Kernel().wow64 ? TRUE : FALSE;
+    return TRUE;
 }
 
 } // namespace stub
@@ -148,9 +189,10 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex)
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 {
     stub::Record("GetModuleHandleA", stub::Text(moduleName));
-    if (moduleName != nullptr && (stub::SameNameIgnoringCase(moduleName, "user32.dll") ||
-                                  stub::SameNameIgnoringCase(moduleName, "user32"))) {
-        return stub::User32;
+    for (const stub::ModuleName& entry : stub::Modules) {
+        if (moduleName != nullptr && stub::SameNameIgnoringCase(moduleName, entry.name)) {
+            return entry.module;
+        }
     }
     stub::SetError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -161,14 +203,19 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName)
 {
     stub::Record("GetProcAddress",
                  stub::Hex(reinterpret_cast<std::uintptr_t>(module)) + " " + stub::Text(procName));
-    if (module == stub::User32 && procName != nullptr &&
-        stub::Kernel().removedFunctions.count(procName) == 0) {
-        for (const stub::Export& entry : stub::User32Exports) {
-            if (std::strcmp(entry.name, procName) == 0) {
+    if (procName != nullptr && stub::Kernel().removedFunctions.count(procName) == 0) {
+        for (const stub::Export& entry : stub::Exports) {
+            if (entry.module == module && std::strcmp(entry.name, procName) == 0) {
                 return entry.function;
             }
         }
     }
     stub::SetError(ERROR_PROC_NOT_FOUND);
     return nullptr;
+}
+
+HANDLE WINAPI GetCurrentProcess(void)
+{
+    stub::Record("GetCurrentProcess");
+    return stub::CurrentProcess;
 }

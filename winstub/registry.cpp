@@ -38,9 +38,12 @@ struct RegistryState {
     int deniedMachine = 0;
     bool failArmed = false;
     std::string failName;
+    std::string failKey;
     LONG failError = ERROR_SUCCESS;
     std::wstring modulePath = L"C:\\Program Files\\Quorin\\quorin.exe";
     DWORD moduleError = 0;
+    bool virtualized = false;
+    int openTokens = 0;
 };
 
 const char UserRoot[] = "HKEY_CURRENT_USER";
@@ -51,6 +54,9 @@ const REGSAM WriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK 
                            0x40000 | 0x80000;
 const LONG ErrorNoAccess = 998;
 const DWORD ErrorModNotFound = 126;
+const char VirtualStorePath[] = "Software\\Classes\\VirtualStore\\MACHINE\\";
+// The only access token the stand-in hands out.
+HANDLE const ProcessToken = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x70c0));
 
 std::string Lower(std::string text)
 {
@@ -182,6 +188,36 @@ bool AccessAllowed(HKEY root, REGSAM desired)
              ((denied & RegDenyWrite) != 0 && (desired & WriteRights) != 0));
 }
 
+// The 32-bit program on 64-bit Windows sees HKLM\\Software through its own
+// view unless it asks for the 64-bit one.
+std::string ViewedPath(const Key& base, const char* path, REGSAM desired)
+{
+    const std::string text = path != nullptr ? path : "";
+    const std::vector<std::string> parts = Components(path);
+    if (base.root != HKEY_LOCAL_MACHINE || !Wow64() || (desired & KEY_WOW64_64KEY) != 0 ||
+        parts.empty() || Lower(parts[0]) != "software" || Lower(base.name) != Lower(MachineRoot)) {
+        return text;
+    }
+    std::string viewed = parts[0] + "\\WOW6432Node";
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        viewed += "\\" + parts[i];
+    }
+    return viewed;
+}
+
+// A virtualized process that may not write HKLM writes into the user's
+// VirtualStore instead, and is told it succeeded.
+bool Virtualizes(const Key& base, REGSAM desired)
+{
+    return Registry().virtualized && base.root == HKEY_LOCAL_MACHINE &&
+           (desired & WriteRights) != 0 && (Denied(base.root) & RegDenyWrite) != 0;
+}
+
+Key& UserRootKey()
+{
+    return Registry().keys[Lower(UserRoot)];
+}
+
 HKEY NewHandle(const std::string& id, REGSAM access)
 {
     RegistryState& registry = Registry();
@@ -259,10 +295,14 @@ DWORD ModuleFileName(const char* function, HMODULE module, Char* fileName, DWORD
     return size;
 }
 
-bool TakeScriptedFailure(const char* name, LONG& error)
+bool TakeScriptedFailure(const Key& key, const char* name, LONG& error)
 {
     RegistryState& registry = Registry();
-    if (!registry.failArmed || Lower(registry.failName) != Lower(name != nullptr ? name : "")) {
+    const std::string keyName = Lower(key.name);
+    const std::string wantedKey = Lower(registry.failKey);
+    if (!registry.failArmed || Lower(registry.failName) != Lower(name != nullptr ? name : "") ||
+        keyName.size() < wantedKey.size() ||
+        keyName.compare(keyName.size() - wantedKey.size(), wantedKey.size(), wantedKey) != 0) {
         return false;
     }
     registry.failArmed = false;
@@ -280,7 +320,7 @@ Key* WritableKey(HKEY handle, const char* valueName, LONG& error)
     error = key == nullptr ? ERROR_INVALID_HANDLE
             : (access & KEY_SET_VALUE) == 0 ? ERROR_ACCESS_DENIED
                                             : ERROR_SUCCESS;
-    if (error == ERROR_SUCCESS && TakeScriptedFailure(valueName, error)) {
+    if (error == ERROR_SUCCESS && TakeScriptedFailure(*key, valueName, error)) {
         return nullptr;
     }
     return error == ERROR_SUCCESS ? key : nullptr;
@@ -367,10 +407,11 @@ void DenyRegistryAccess(HKEY root, int denied)
     }
 }
 
-void FailNextRegistryWrite(const std::string& valueName, LONG error)
+void FailNextRegistryWrite(const std::string& valueName, LONG error, const std::string& keyPath)
 {
     Registry().failArmed = true;
     Registry().failName = valueName;
+    Registry().failKey = keyPath;
     Registry().failError = error;
 }
 
@@ -445,9 +486,15 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired
     if (base == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    const std::string id = stub::SubId(*base, subKey);
+    const std::string path = stub::ViewedPath(*base, subKey, desired);
+    const std::string id = stub::SubId(*base, path.c_str());
     if (stub::Registry().keys.count(id) == 0) {
         return ERROR_FILE_NOT_FOUND;
+    }
+    if (stub::Virtualizes(*base, desired)) {
+        *result = stub::NewHandle(
+            stub::CreatePath(stub::UserRootKey(), (stub::VirtualStorePath + path).c_str()), desired);
+        return ERROR_SUCCESS;
     }
     if (!stub::AccessAllowed(base->root, desired)) {
         return ERROR_ACCESS_DENIED;
@@ -477,29 +524,51 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyCl
         return ERROR_INVALID_HANDLE;
     }
     const HKEY root = base->root;
-    const bool exists = stub::Registry().keys.count(stub::SubId(*base, subKey)) != 0;
+    const std::string path = stub::ViewedPath(*base, subKey, desired);
+    const bool exists = stub::Registry().keys.count(stub::SubId(*base, path.c_str())) != 0;
+    if (stub::Virtualizes(*base, desired)) {
+        *result = stub::NewHandle(
+            stub::CreatePath(stub::UserRootKey(), (stub::VirtualStorePath + path).c_str()), desired);
+        if (disposition != nullptr) {
+            *disposition = exists ? stub::RegOpenedExistingKey : stub::RegCreatedNewKey;
+        }
+        return ERROR_SUCCESS;
+    }
     if (!stub::AccessAllowed(root, desired) ||
         (!exists && (stub::Denied(root) & stub::RegDenyWrite) != 0)) {
         return ERROR_ACCESS_DENIED;
     }
-    *result = stub::NewHandle(stub::CreatePath(*base, subKey), desired);
+    *result = stub::NewHandle(stub::CreatePath(*base, path.c_str()), desired);
     if (disposition != nullptr) {
         *disposition = exists ? stub::RegOpenedExistingKey : stub::RegCreatedNewKey;
     }
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
-                             LPBYTE data, LPDWORD dataSize)
+namespace stub {
+namespace {
+
+// What the wide interface reads of a value: ANSI text comes converted.
+std::vector<BYTE> WideData(const Value& value)
 {
-    stub::Record("RegQueryValueExA",
-                 stub::KeyText(key) + " " + stub::Text(valueName) + " " +
-                     (reserved == nullptr ? "(null)" : "out") + " " +
-                     (type == nullptr ? "(null)" : "out") + " " +
-                     (data == nullptr ? "(null)" : "out") + " " +
-                     (dataSize == nullptr ? "(null)" : std::to_string(*dataSize)));
+    return value.wide || !IsText(value.type) ? value.data : ToUtf16(FromAnsi(value.data));
+}
+
+// The wide interface's text goes in wchar_t units, one for each UTF-16 unit
+// of Windows, and its byte counts are the host's; the log shows Windows'.
+LONG QueryValue(const char* function, HKEY key, const char* valueName, const LPDWORD reserved,
+                LPDWORD type, LPBYTE data, LPDWORD dataSize, bool wide)
+{
+    const DWORD unit = wide ? sizeof(wchar_t) : 1;
+    const DWORD windowsUnit = wide ? 2 : 1;
+    Record(function, KeyText(key) + " " + Text(valueName) + " " +
+                         (reserved == nullptr ? "(null)" : "out") + " " +
+                         (type == nullptr ? "(null)" : "out") + " " +
+                         (data == nullptr ? "(null)" : "out") + " " +
+                         (dataSize == nullptr ? "(null)"
+                                              : std::to_string(*dataSize / unit * windowsUnit)));
     REGSAM access = 0;
-    stub::Key* found = stub::KeyOf(key, &access);
+    Key* found = KeyOf(key, &access);
     if (found == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
@@ -511,19 +580,24 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
     }
     const DWORD capacity = dataSize != nullptr ? *dataSize : 0;
     if (type != nullptr) {
-        stub::FillJunk(*type);
+        FillJunk(*type);
     }
     if (data != nullptr) {
-        std::memset(data, stub::JunkByte, capacity);
+        std::memset(data, JunkByte, capacity);
     }
     if (dataSize != nullptr) {
-        *dataSize = stub::Junk;
+        *dataSize = Junk;
     }
-    const stub::Value* value = stub::FindValue(*found, valueName);
+    const Value* value = FindValue(*found, valueName);
     if (value == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
-    const std::vector<BYTE> read = stub::AnsiData(*value);
+    std::vector<BYTE> read = wide ? WideData(*value) : AnsiData(*value);
+    if (wide && IsText(value->type)) {
+        const std::wstring units = FromUtf16(read);
+        read.assign(reinterpret_cast<const BYTE*>(units.data()),
+                    reinterpret_cast<const BYTE*>(units.data() + units.size()));
+    }
     if (type != nullptr) {
         *type = value->type;
     }
@@ -537,6 +611,25 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
         std::copy(read.begin(), read.end(), data);
     }
     return ERROR_SUCCESS;
+}
+
+} // namespace
+} // namespace stub
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataSize)
+{
+    return stub::QueryValue("RegQueryValueExA", key, valueName, reserved, type, data, dataSize,
+                            false);
+}
+
+// The data come as Windows gives them, UTF-16 bytes.
+LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataSize)
+{
+    const std::string name = valueName != nullptr ? stub::ToUtf8(valueName) : std::string();
+    return stub::QueryValue("RegQueryValueExW", key, valueName != nullptr ? name.c_str() : nullptr,
+                            reserved, type, data, dataSize, true);
 }
 
 LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
@@ -631,4 +724,60 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size)
 {
     return stub::ModuleFileName("GetModuleFileNameW", module, fileName, size,
                                 stub::Registry().modulePath);
+}
+
+void stub::SeedRegistryVirtualization(bool virtualized)
+{
+    Registry().virtualized = virtualized;
+}
+
+bool stub::RegistryVirtualized()
+{
+    return Registry().virtualized;
+}
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desired, HANDLE* token)
+{
+    stub::Record("OpenProcessToken",
+                 stub::Hex(reinterpret_cast<std::uintptr_t>(process)) + " " + stub::Hex(desired));
+    if (token == nullptr || process != GetCurrentProcess()) {
+        stub::SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    stub::FillJunk(*token);
+    *token = stub::ProcessToken;
+    ++stub::Registry().openTokens;
+    return TRUE;
+}
+
+// Only what the program asks: virtualization switched on or off, which a
+// token opened for TOKEN_ADJUST_DEFAULT may do for itself.
+BOOL WINAPI stub::SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information,
+                                      LPVOID data, DWORD size)
+{
+    Record("SetTokenInformation", Hex(reinterpret_cast<std::uintptr_t>(token)) + " " +
+                                      std::to_string(information) + " " + std::to_string(size));
+    if (token != ProcessToken || Registry().openTokens == 0) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (information != TokenVirtualizationEnabled || data == nullptr || size != sizeof(DWORD)) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD enabled = 0;
+    std::memcpy(&enabled, data, sizeof enabled);
+    Registry().virtualized = enabled != 0;
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE object)
+{
+    stub::Record("CloseHandle", stub::Hex(reinterpret_cast<std::uintptr_t>(object)));
+    if (object != stub::ProcessToken || stub::Registry().openTokens == 0) {
+        stub::SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    --stub::Registry().openTokens;
+    return TRUE;
 }

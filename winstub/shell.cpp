@@ -146,6 +146,8 @@ BOOL Apply(DWORD message, const NOTIFYICONDATAA& read)
         }
         icons.erase(present);
         return TRUE;
+    case NIM_SETFOCUS:
+        return present != icons.end() ? TRUE : FALSE;
     default:
         return FALSE;
     }

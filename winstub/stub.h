@@ -66,11 +66,24 @@ const std::vector<ModeChange>& ModeChanges();
 int OpenDeviceContexts();
 // The display's scale in percent, 100 unless set. Like Windows 8.1 and later,
 // HORZRES and VERTRES read the size divided by it until the process calls
-// SetProcessDPIAware; nothing else is scaled.
+// SetProcessDPIAware; after that, times the scale Windows fixed at sign-in
+// (the display's own unless seeded: it changed after sign-in). Nothing else
+// is scaled.
 void SeedDisplayScale(unsigned percent);
+void SeedSignInScale(unsigned percent);
+// EnumDisplaySettingsA with ENUM_CURRENT_SETTINGS fails from now on.
+void FailCurrentSettings();
 
-// An older Windows: GetProcAddress does not find this user32 function.
-void RemoveUser32Function(const std::string& name);
+// An older Windows: GetProcAddress does not find this function of user32,
+// kernel32 or advapi32.
+void RemoveSystemFunction(const std::string& name);
+// The 32-bit program on 64-bit Windows: IsWow64Process says so, and
+// HKEY_LOCAL_MACHINE\Software is seen through its 32-bit view,
+// Software\WOW6432Node, unless a key is opened with KEY_WOW64_64KEY.
+void SeedWow64(bool wow64);
+// The ANSI code page: 1252 unless set; under 932, a double-byte one, every
+// letter outside ASCII takes two bytes.
+void SeedAnsiCodePage(UINT codePage);
 
 // Message boxes.
 struct MessageBox {

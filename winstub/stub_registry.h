@@ -39,9 +39,11 @@ const int RegDenyRead = 1;
 const int RegDenyWrite = 2;
 void DenyRegistryAccess(HKEY root, int denied);
 
-// The next RegSetValueExA or RegDeleteValueA of a value of this name fails
-// with the error and changes nothing.
-void FailNextRegistryWrite(const std::string& valueName, LONG error);
+// The next RegSetValueExA/W or RegDeleteValueA of a value of this name (in a
+// key whose full name ends with keyPath, when given) fails with the error and
+// changes nothing.
+void FailNextRegistryWrite(const std::string& valueName, LONG error,
+                           const std::string& keyPath = std::string());
 
 struct RegistryValue {
     bool found;
@@ -64,6 +66,15 @@ int OpenRegistryKeys();
 void SeedModulePath(const std::string& utf8);
 // Makes every GetModuleFileNameA/W fail: result 0 and this last error.
 void FailModulePath(DWORD error);
+
+// The process's token has registry virtualization on, as for a 32-bit
+// program without a manifest started by a standard user: a key of
+// HKEY_LOCAL_MACHINE that may not be written is opened or created all the
+// same, as a copy under the user's Software\Classes\VirtualStore\MACHINE,
+// where the writes land. Off unless seeded; SetTokenInformation
+// with TokenVirtualizationEnabled switches it.
+void SeedRegistryVirtualization(bool virtualized);
+bool RegistryVirtualized();
 
 } // namespace stub
 

@@ -171,6 +171,15 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 typedef std::intptr_t(WINAPI* FARPROC)();
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI CloseHandle(HANDLE object);
+// IsWow64Process (XP SP2 and later) is looked up at run time.
+
+// Access tokens (advapi32); SetTokenInformation is looked up at run time, as
+// TokenVirtualizationEnabled came with Vista.
+#define TOKEN_ADJUST_DEFAULT 0x0080
+typedef enum _TOKEN_INFORMATION_CLASS { TokenVirtualizationEnabled = 24 } TOKEN_INFORMATION_CLASS;
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desired, HANDLE* token);
 
 // The program's entry; the tests call it like the start-up code does.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
@@ -187,6 +196,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 #define KEY_READ 0x20019L
 #define KEY_WRITE 0x20006L
 #define KEY_ALL_ACCESS 0xF003FL
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
 #define REG_OPTION_NON_VOLATILE 0x00000000L
 #define REG_NONE 0
 #define REG_SZ 1
@@ -197,6 +208,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataSize);
+LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD dataSize);
 LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
                             DWORD options, REGSAM desired, LPSECURITY_ATTRIBUTES attributes,

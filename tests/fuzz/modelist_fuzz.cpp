@@ -121,6 +121,10 @@ std::vector<DisplayMode> FoldModel(const Case& c)
         }
         const DisplayMode entry = {mode.width, mode.height, mode.frequency, mode.bitsPerPel};
         std::vector<std::size_t>& group = groups[std::make_tuple(entry.width, entry.height, entry.bitsPerPixel)];
+        // A mode listed already is not listed again.
+        if (std::any_of(group.begin(), group.end(), [&](std::size_t i) { return folded[i].frequency == entry.frequency; })) {
+            continue;
+        }
         const auto below = std::partition_point(group.begin(), group.end(),
                                                 [&](std::size_t i) { return folded[i].frequency >= entry.frequency; });
         if (below != group.end()) {

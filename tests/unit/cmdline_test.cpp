@@ -225,7 +225,7 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         stub::SeedModes({{800, 600, 32, 60}, {800, 600, 32, 75}});
         stub::ScriptChangeResults(cases[i].results);
         if (cases[i].olderWindows) {
-            stub::RemoveUser32Function("SetProcessDPIAware");
+            stub::RemoveSystemFunction("SetProcessDPIAware");
         }
         std::vector<char> text(cases[i].text, cases[i].text + std::string(cases[i].text).size() + 1);
         EXPECT_EQ(0, WinMain(nullptr, nullptr, text.data(), 0));
@@ -236,8 +236,8 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         }
         EXPECT_EQ(cases[i].failureShown, failureShown);
         if (!cases[i].olderWindows) {
-            EXPECT_LT(stub::FirstCall("SetProcessDPIAware"), stub::FirstCall("CreateDCA"))
-                << "the size was read before the process declared itself DPI-aware";
+            EXPECT_LT(stub::FirstCall("SetProcessDPIAware"), stub::FirstCall("EnumDisplaySettingsA"))
+                << "the display was read before the process declared itself DPI-aware";
         }
         // A one-shot run never takes the mutex and never reads settings.
         EXPECT_EQ(0, stub::CountCalls("CreateMutexA"));
@@ -256,17 +256,34 @@ TEST_F(CommandLine, WinMainTakesACommandLineOfNull)
 
 TEST_F(CommandLine, SecondResidentStartEndsWithOneAndNothingElse)
 {
-    stub::SeedExistingMutex("Quorin");
-    char text[] = "";
-    EXPECT_EQ(1, WinMain(nullptr, nullptr, text, 0));
-    // With no instance window to find, nothing is posted.
-    const std::vector<std::string> expected = {"GetModuleHandleA", "GetProcAddress",
-                                               "SetProcessDPIAware", "CreateMutexA",
-                                               "GetLastError", "FindWindowA"};
-    EXPECT_EQ(expected, stub::CallNames());
-    ASSERT_EQ(expected.size(), stub::Calls().size());
-    EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[3].args);
-    EXPECT_EQ("\"Quorin Tray\" (null)", stub::Calls()[5].args);
-    EXPECT_NE(nullptr, InstanceMutex) << "the handle is kept, not closed";
-    EXPECT_TRUE(stub::MessageBoxes().empty());
+    struct {
+        const char* what;
+        bool elevatedFirst;
+    } const cases[] = {
+        {"a resident instance runs", false},
+        // Its mutex lets a standard process neither open nor create one.
+        {"an elevated resident instance runs", true},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": " + cases[i].what);
+        stub::Reset();
+        InstanceMutex = nullptr;
+        if (cases[i].elevatedFirst) {
+            stub::FailNextMutexCreate(ERROR_ACCESS_DENIED);
+        } else {
+            stub::SeedExistingMutex("Quorin");
+        }
+        char text[] = "";
+        EXPECT_EQ(1, WinMain(nullptr, nullptr, text, 0));
+        // With no instance window to find, nothing is posted.
+        const std::vector<std::string> expected = {"GetModuleHandleA", "GetProcAddress",
+                                                   "SetProcessDPIAware", "CreateMutexA",
+                                                   "GetLastError", "FindWindowA"};
+        EXPECT_EQ(expected, stub::CallNames());
+        ASSERT_EQ(expected.size(), stub::Calls().size());
+        EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[3].args);
+        EXPECT_EQ("\"Quorin Tray\" (null)", stub::Calls()[5].args);
+        EXPECT_EQ(cases[i].elevatedFirst, InstanceMutex == nullptr) << "the handle is kept, not closed";
+        EXPECT_TRUE(stub::MessageBoxes().empty());
+    }
 }

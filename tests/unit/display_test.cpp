@@ -1,3 +1,4 @@
+#include "app/app.h"
 #include "display/display.h"
 #include "stub.h"
 
@@ -47,23 +48,49 @@ void ExpectSwitch(const stub::ModeChange& change, DWORD width, DWORD height, DWO
 
 } // namespace
 
-TEST_F(Display, QueryCurrentModeAsksTheFourCapsInOrder)
+TEST_F(Display, QueryCurrentModeReadsTheDisplaysSettingsOrElseItsContext)
 {
-    stub::SeedCurrentMode({1280, 1024, 16, 75});
-    const DisplayMode mode = QueryCurrentMode();
-    EXPECT_EQ(1280u, mode.width);
-    EXPECT_EQ(1024u, mode.height);
-    EXPECT_EQ(75u, mode.frequency);
-    EXPECT_EQ(16u, mode.bitsPerPixel);
-    const std::vector<std::string> names = {"CreateDCA", "GetDeviceCaps", "GetDeviceCaps", "GetDeviceCaps",
-                                            "GetDeviceCaps", "DeleteDC"};
-    EXPECT_EQ(names, stub::CallNames());
-    EXPECT_EQ("\"DISPLAY\" (null) (null) 0x0", stub::Calls()[0].args);
-    EXPECT_EQ("8", stub::Calls()[1].args);
-    EXPECT_EQ("10", stub::Calls()[2].args);
-    EXPECT_EQ("116", stub::Calls()[3].args);
-    EXPECT_EQ("12", stub::Calls()[4].args);
-    EXPECT_EQ(0, stub::OpenDeviceContexts());
+    const std::string current = "EnumDisplaySettingsA (null) 4294967295";
+    const std::vector<std::string> context = {"CreateDCA \"DISPLAY\" (null) (null) 0x0", "GetDeviceCaps 8",
+                                              "GetDeviceCaps 10", "GetDeviceCaps 116",
+                                              "GetDeviceCaps 12", "DeleteDC "};
+    std::vector<std::string> fallback = {current};
+    fallback.insert(fallback.end(), context.begin(), context.end());
+    struct {
+        const char* what;
+        bool settingsFail;
+        unsigned signInScale; // the display is at 150 %
+        const char* mode;
+        std::vector<std::string> calls;
+    } const cases[] = {
+        {"the current settings", false, 0, "1920x1080x16@75", {current}},
+        {"scaled at sign-in to 100 %, unscaled all the same", false, 100, "1920x1080x16@75", {current}},
+        {"no current settings: the display context", true, 0, "1920x1080x16@75", fallback},
+        // All a context can tell once the scale changed after sign-in.
+        {"no current settings, scaled at sign-in", true, 100, "1280x720x16@75", fallback},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        stub::Reset();
+        FindSystemFunction<BOOL(WINAPI*)()>("user32.dll", "SetProcessDPIAware")();
+        stub::SeedCurrentMode({1920, 1080, 16, 75});
+        stub::SeedDisplayScale(150);
+        stub::SeedSignInScale(c.signInScale);
+        if (c.settingsFail) {
+            stub::FailCurrentSettings();
+        }
+        const std::size_t mark = stub::Calls().size();
+        const DisplayMode mode = QueryCurrentMode();
+        EXPECT_EQ(c.mode, std::to_string(mode.width) + "x" + std::to_string(mode.height) + "x" +
+                              std::to_string(mode.bitsPerPixel) + "@" + std::to_string(mode.frequency));
+        std::vector<std::string> calls;
+        for (std::size_t k = mark; k < stub::Calls().size(); ++k) {
+            calls.push_back(stub::Calls()[k].name + " " + stub::Calls()[k].args);
+        }
+        EXPECT_EQ(c.calls, calls);
+        EXPECT_EQ(0, stub::OpenDeviceContexts());
+    }
 }
 
 TEST_F(Display, CompleteRecordIsAppliedWithoutQueryOrEnumeration)
@@ -97,16 +124,16 @@ TEST_F(Display, DepthIsCompletedBeforeTheRate)
     EXPECT_EQ(16u, mode.bitsPerPixel);
     EXPECT_EQ(75u, mode.frequency);
     // One query, then the whole enumeration from index 0 up to the first failure.
-    std::vector<std::string> expected = {"CreateDCA", "GetDeviceCaps", "GetDeviceCaps", "GetDeviceCaps",
-                                         "GetDeviceCaps", "DeleteDC"};
+    std::vector<std::string> expected = {"EnumDisplaySettingsA (null) 4294967295"};
     for (int i = 0; i < 5; ++i) {
-        expected.push_back("EnumDisplaySettingsA");
+        expected.push_back("EnumDisplaySettingsA (null) " + std::to_string(i));
     }
-    expected.push_back("ChangeDisplaySettingsA");
-    EXPECT_EQ(expected, stub::CallNames());
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ("(null) " + std::to_string(i), stub::Calls()[6 + i].args);
+    expected.push_back("ChangeDisplaySettingsA 1024x768x16@75 1");
+    std::vector<std::string> calls;
+    for (const stub::Call& call : stub::Calls()) {
+        calls.push_back(call.name + " " + call.args);
     }
+    EXPECT_EQ(expected, calls);
     ASSERT_EQ(1u, stub::ModeChanges().size());
     ExpectSwitch(stub::ModeChanges()[0], 1024, 768, 16, 75, CDS_UPDATEREGISTRY);
 }

@@ -206,6 +206,8 @@ TEST_F(TrayMenu, CurrentModeIsMatchedOnSizeAndDepthThenOnRate)
         {"equal rates on two entries: the first of them",
          {{800, 600, 60, 32}, {800, 600, 75, 32}, {800, 600, 75, 32}}, {800, 600, 32, 75}, 1},
         {"the current rate at another size only", list, {800, 600, 32, 85}, 0},
+        {"the hardware default rate 0: the first of its size", list, {1024, 768, 32, 0}, 1},
+        {"the hardware default rate 1: the first of its size", list, {1024, 768, 32, 1}, 1},
         {"another depth", list, {800, 600, 16, 75}, -1},
         {"same width, other height", list, {1024, 600, 32, 60}, -1},
         {"same height, other width", list, {800, 768, 32, 60}, -1},

@@ -286,7 +286,8 @@ TEST_F(ModeListProperty, RebuildKeepsOnlyEnumeratedModesThatPassTheFilters)
         Settings.showNonStdRatio = showNonStdRatio;
         RebuildModeList();
 
-        EXPECT_EQ(static_cast<int>(count) + 1, stub::CountCalls("EnumDisplaySettingsA"));
+        // The current mode, then every index and the first that fails.
+        EXPECT_EQ(static_cast<int>(count) + 2, stub::CountCalls("EnumDisplaySettingsA"));
         std::vector<DisplayMode> accepted;
         for (const stub::Mode& m : modes) {
             if (m.bitsPerPel == depth && m.width >= minWidth && (showNonStdRatio || m.width * 3 == m.height * 4)) {
@@ -305,6 +306,9 @@ TEST_F(ModeListProperty, RebuildKeepsOnlyEnumeratedModesThatPassTheFilters)
                        m.frequency == entry.frequency;
             });
             EXPECT_TRUE(enumerated) << "entry " << e << " " << Describe(entry) << " was never enumerated";
+            EXPECT_EQ(1, std::count_if(ModeList.begin(), ModeList.end(), [&](const DisplayMode& other) {
+                          return SameMode(other, entry) && other.frequency == entry.frequency;
+                      })) << "entry " << e << " " << Describe(entry) << " is listed more than once";
         }
         // Nothing accepted is lost: every accepted mode is listed at its top rate.
         for (const DisplayMode& mode : accepted) {

@@ -50,7 +50,7 @@ std::vector<std::string> EnumerationArgs()
 {
     std::vector<std::string> args;
     for (const stub::Call& call : stub::Calls()) {
-        if (call.name == "EnumDisplaySettingsA") {
+        if (call.name == "EnumDisplaySettingsA" && call.args != "(null) 4294967295") {
             args.push_back(call.args);
         }
     }
@@ -119,8 +119,12 @@ const FoldCase FoldCases[] = {
     {{A(60), A(75), A(85)}, {A(85)}},
     {{A(85), A(75), A(60)}, {A(85), A(75), A(60)}},
     {{A(60), A(85), A(75)}, {A(85), A(75)}},
-    {{A(60), A(60)}, {A(60), A(60)}},
-    {{A(60), A(60), A(75), A(75)}, {A(75), A(75)}},
+    // A mode listed again, as drivers list each scaling variant, is one entry.
+    {{A(60), A(60)}, {A(60)}},
+    {{A(60), A(60), A(75), A(75)}, {A(75)}},
+    {{A(85), A(60), A(85)}, {A(85), A(60)}},
+    {{A(85), A(60), A(60), A(75), A(85)}, {A(85), A(75)}},
+    {{A(60), B(60), A(60), B(60)}, {A(60), B(60)}},
     {{A(75), A(60), A(100)}, {A(100), A(60)}},
     {{A(85), A(60), A(75)}, {A(85), A(75)}},
     // Other modes in between neither take the rate nor stop the walk.
@@ -263,7 +267,21 @@ TEST_F(ModeListTest, RateOrderOfTheEnumerationDecidesHowManyEntriesRemain)
 
     stub::SeedModes({{1024, 768, 32, 75}, {1024, 768, 32, 75}});
     RebuildModeList();
-    EXPECT_EQ("[1024x768x32@75, 1024x768x32@75]", Describe(ModeList)) << "one rate twice";
+    EXPECT_EQ("[1024x768x32@75]", Describe(ModeList)) << "one rate twice";
+
+    // Default, stretched and centred: the driver's whole list three times.
+    // Each mode is listed once; a lower rate that comes again after its size
+    // was raised is an item of its own, as any lower rate after a higher one.
+    std::vector<stub::Mode> thrice;
+    for (int variant = 0; variant < 3; ++variant) {
+        thrice.insert(thrice.end(), ExampleDisplay.begin(), ExampleDisplay.end());
+    }
+    stub::SeedModes(thrice);
+    RebuildModeList();
+    EXPECT_EQ("[640x480x32@60, 640x480x32@75, 800x600x32@75, 1024x768x32@75, 800x600x32@60, "
+              "1024x768x32@60, 1024x768x32@70]",
+              Describe(ModeList))
+        << "every mode three times";
 }
 
 TEST_F(ModeListTest, FailedFirstEnumerationLeavesTheListEmpty)
@@ -313,11 +331,11 @@ TEST_F(ModeListTest, DepthIsReadAfreshAtEachRebuild)
     const std::vector<stub::Call>& calls = stub::Calls();
     std::size_t depthQuery = calls.size();
     std::size_t firstEnumeration = calls.size();
-    for (std::size_t i = 0; i < calls.size() && firstEnumeration == calls.size(); ++i) {
-        if (calls[i].name == "GetDeviceCaps" && calls[i].args == std::to_string(BITSPIXEL)) {
+    for (std::size_t i = calls.size(); i-- > 0;) {
+        if (calls[i].name == "EnumDisplaySettingsA" && calls[i].args == "(null) 4294967295") {
             depthQuery = i;
         }
-        if (calls[i].name == "EnumDisplaySettingsA") {
+        if (calls[i].name == "EnumDisplaySettingsA" && calls[i].args == "(null) 0") {
             firstEnumeration = i;
         }
     }

@@ -14,6 +14,10 @@ namespace {
 
 const char SettingsKey[] = "Software\\Quorin";
 const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// Where the 32-bit program's writes land on 64-bit Windows.
+const char Run32Key[] = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char ApprovedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+const char Approved32Key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run32";
 const char DefaultPath[] = "C:\\Program Files\\Quorin\\quorin.exe";
 
 struct Seed {
@@ -34,9 +38,21 @@ Seed NonStd(DWORD type, const std::vector<BYTE>& data)
     return Seed{HKEY_CURRENT_USER, SettingsKey, "DisplayNonStdRatio", type, data};
 }
 
-Seed RunValue(DWORD type, const std::vector<BYTE>& data)
+Seed RunValue(DWORD type, const std::vector<BYTE>& data, const char* key = RunKey)
 {
-    return Seed{HKEY_LOCAL_MACHINE, RunKey, "Quorin", type, data};
+    return Seed{HKEY_LOCAL_MACHINE, key, "Quorin", type, data};
+}
+
+// As Task Manager writes it: the flags, then a FILETIME.
+std::vector<BYTE> Approval(BYTE flags)
+{
+    std::vector<BYTE> data = {flags, 0, 0, 0, 0x10, 0x2b, 0x6e, 0x1c, 0x93, 0x5a, 0xdb, 0x01};
+    return data;
+}
+
+Seed Approved(BYTE flags, const char* key = ApprovedKey)
+{
+    return Seed{HKEY_LOCAL_MACHINE, key, "Quorin", REG_BINARY, Approval(flags)};
 }
 
 void Plant(const std::vector<Seed>& seeds)
@@ -102,6 +118,7 @@ TEST_F(SettingsStore, LoadCases)
         std::uint32_t minWidth;
         bool showNonStdRatio;
         bool autostart;
+        bool wow64 = false; // the 32-bit program on 64-bit Windows
     } const cases[] = {
         {"nothing stored", {}, 0, 0, 640, false, false},
         {"empty keys",
@@ -126,8 +143,26 @@ TEST_F(SettingsStore, LoadCases)
         {"Run value empty", {RunValue(REG_SZ, stub::RegistryText(""))}, 0, 0, 640, false, true},
         {"Run value REG_EXPAND_SZ", {RunValue(REG_EXPAND_SZ, stub::RegistryText(otherProgram))}, 0, 0, 640, false, false},
         {"Run value REG_DWORD", {RunValue(REG_DWORD, stub::RegistryDword(1))}, 0, 0, 640, false, false},
-        {"Run value of 256 bytes", {RunValue(REG_SZ, stub::RegistryText(std::string(255, 'x')))}, 0, 0, 640, false, true},
-        {"Run value of 257 bytes", {RunValue(REG_SZ, stub::RegistryText(std::string(256, 'x')))}, 0, 0, 640, false, false},
+        // Room for the longest path saving writes, its quotes and the NUL.
+        {"Run value of 262 characters", {RunValue(REG_SZ, stub::RegistryText(std::string(262, 'x')))}, 0, 0, 640, false, true},
+        {"Run value one character too long", {RunValue(REG_SZ, stub::RegistryText(std::string(263, 'x')))}, 0, 0, 640, false, false},
+        {"Run value switched off in Task Manager",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram)), Approved(3)}, 0, 0, 640, false, false},
+        {"Run value switched off, 07", {RunValue(REG_SZ, stub::RegistryText(otherProgram)), Approved(7)}, 0, 0, 640, false, false},
+        {"Run value switched on again, 02", {RunValue(REG_SZ, stub::RegistryText(otherProgram)), Approved(2)}, 0, 0, 640, false, true},
+        {"Run value switched on, 06", {RunValue(REG_SZ, stub::RegistryText(otherProgram)), Approved(6)}, 0, 0, 640, false, true},
+        {"an approval that is no REG_BINARY counts for nothing",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram)),
+          Seed{HKEY_LOCAL_MACHINE, ApprovedKey, "Quorin", REG_DWORD, stub::RegistryDword(3)}}, 0, 0, 640, false, true},
+        {"an approval without its Run value", {Approved(2)}, 0, 0, 640, false, false},
+        {"an approval of the 32-bit view's entry",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram)), Approved(3, Approved32Key)}, 0, 0, 640, false, true},
+        {"32-bit on 64-bit: switched off",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram), Run32Key), Approved(3, Approved32Key)}, 0, 0, 640, false, false, true},
+        {"32-bit on 64-bit: an approval of the 64-bit view's entry",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram), Run32Key), Approved(3)}, 0, 0, 640, false, true, true},
+        {"32-bit on 64-bit: a Run value in the 64-bit view only",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram))}, 0, 0, 640, false, false, true},
         {"all three",
          {LoRes(REG_DWORD, stub::RegistryDword(1)), NonStd(REG_DWORD, stub::RegistryDword(1)),
           RunValue(REG_SZ, stub::RegistryText(otherProgram))}, 0, 0, 0, true, true},
@@ -145,6 +180,7 @@ TEST_F(SettingsStore, LoadCases)
         SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         stub::Reset();
         Plant(c.seeds);
+        stub::SeedWow64(c.wow64);
         stub::DenyRegistryAccess(HKEY_CURRENT_USER, c.denyUser);
         stub::DenyRegistryAccess(HKEY_LOCAL_MACHINE, c.denyMachine);
         const std::vector<std::string> keysBefore = stub::RegistryKeys();
@@ -180,8 +216,14 @@ TEST_F(SettingsStore, LoadCallsAndByteCounts)
         "RegQueryValueExA " + settingsKey + " \"DisplayNonStdRatio\" (null) out out 4",
         "RegCloseKey " + settingsKey,
         "RegOpenKeyExA HKEY_LOCAL_MACHINE \"Software\\Microsoft\\Windows\\CurrentVersion\\Run\" 0 0x20019",
-        "RegQueryValueExA " + runKey + " \"Quorin\" (null) out out 256",
+        // MAX_PATH characters, two quotes and the NUL, of two bytes each.
+        "RegQueryValueExW " + runKey + " \"Quorin\" (null) out out 526",
         "RegCloseKey " + runKey,
+        "GetModuleHandleA \"kernel32.dll\"",
+        "GetProcAddress 0x76b00000 \"IsWow64Process\"",
+        "GetCurrentProcess ",
+        "IsWow64Process 0xffffffffffffffff",
+        "RegOpenKeyExA HKEY_LOCAL_MACHINE \"" + std::string(ApprovedKey) + "\" 0 0x20019",
     };
     EXPECT_EQ(expected, CallLines());
 }
@@ -213,6 +255,99 @@ TEST_F(SettingsStore, SaveThenLoadRoundTrip)
         LoadSettings();
         EXPECT_EQ(Describe(wanted), Describe(Settings)) << "loaded back";
         EXPECT_EQ(0, stub::OpenRegistryKeys()) << "keys left open by loading";
+    }
+}
+
+TEST_F(SettingsStore, AutostartRoundTripForEveryPathSavingWrites)
+{
+    struct {
+        const char* what;
+        std::string path;
+        UINT codePage;
+    } const cases[] = {
+        {"200 characters", "C:\\" + std::string(197, 'a'), 1252},
+        {"254 characters", "C:\\" + std::string(251, 'a'), 1252},
+        {"255 characters", "C:\\" + std::string(252, 'a'), 1252},
+        {"258 characters, the longest saved", "C:\\" + std::string(255, 'a'), 1252},
+        // 134 letters, 257 bytes in ANSI with the quotes and the NUL.
+        {"Japanese letters on a double-byte code page", "C:\\" + Repeat("ツール", 40) + "\\quorin.exe", 932},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        stub::Reset();
+        stub::SeedAnsiCodePage(c.codePage);
+        stub::SeedModulePath(c.path);
+        Settings = SettingsRecord{640, false, true};
+        EXPECT_TRUE(SaveSettings(false));
+        EXPECT_EQ(stub::RegistryWideText(Quoted(c.path)),
+                  stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin").data);
+
+        Settings.autostart = false;
+        LoadSettings();
+        EXPECT_TRUE(Settings.autostart) << "loaded back";
+        EXPECT_EQ(0, stub::OpenRegistryKeys());
+    }
+}
+
+TEST_F(SettingsStore, TaskManagerApprovalFollowsTheMark)
+{
+    const std::vector<BYTE> on = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    struct {
+        const char* what;
+        bool autostart;
+        std::vector<Seed> seeds;
+        bool wow64;
+        const char* failingKey; // the approval's write fails there
+        bool agrees;
+        bool approvalLeft; // any approval value afterwards
+        const char* approvalKey;
+    } const cases[] = {
+        {"on, never approved", true, {}, false, nullptr, true, true, ApprovedKey},
+        {"on, switched off in Task Manager", true, {Approved(3)}, false, nullptr, true, true, ApprovedKey},
+        {"on, 32-bit on 64-bit: the 64-bit view's Run32", true, {Approved(3, Approved32Key)}, true, nullptr, true, true,
+         Approved32Key},
+        {"on, the approval not written, none there", true, {}, false, "StartupApproved\\Run", true, false, ApprovedKey},
+        {"on, the approval not written, switched off", true, {Approved(3)}, false, "StartupApproved\\Run", false, true,
+         ApprovedKey},
+        {"off, switched on", false, {RunValue(REG_SZ, stub::RegistryText("x")), Approved(2)}, false, nullptr, true, false,
+         ApprovedKey},
+        {"off, 32-bit on 64-bit", false, {RunValue(REG_SZ, stub::RegistryText("x"), Run32Key), Approved(2, Approved32Key)},
+         true, nullptr, true, false, Approved32Key},
+        {"off, the approval not removed: no Run value, off all the same", false,
+         {RunValue(REG_SZ, stub::RegistryText("x")), Approved(2)}, false, "StartupApproved\\Run", true, true, ApprovedKey},
+        {"off, never approved", false, {}, false, nullptr, true, false, ApprovedKey},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
+        stub::Reset();
+        Plant(c.seeds);
+        stub::SeedWow64(c.wow64);
+        if (c.failingKey != nullptr) {
+            stub::FailNextRegistryWrite("Quorin", ERROR_ACCESS_DENIED, c.failingKey);
+        }
+        Settings = SettingsRecord{640, false, c.autostart};
+
+        EXPECT_EQ(c.agrees, SaveSettings(false));
+
+        const stub::RegistryValue run =
+            stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, c.wow64 ? Run32Key : RunKey, "Quorin");
+        EXPECT_EQ(c.autostart, run.found);
+        const stub::RegistryValue approval = stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, c.approvalKey, "Quorin");
+        EXPECT_EQ(c.approvalLeft, approval.found);
+        if (c.autostart && c.agrees && c.failingKey == nullptr) {
+            EXPECT_EQ(static_cast<DWORD>(REG_BINARY), approval.type);
+            EXPECT_EQ(on, approval.data);
+        }
+        EXPECT_FALSE(stub::RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\WOW6432Node\\Microsoft\\Windows\\"
+                                                                "CurrentVersion\\Explorer"))
+            << "an approval in the 32-bit view, which Windows never reads";
+        EXPECT_EQ(0, stub::OpenRegistryKeys());
+
+        Settings.autostart = !c.autostart;
+        LoadSettings();
+        EXPECT_EQ(c.agrees ? c.autostart : !c.autostart, Settings.autostart) << "loaded back";
     }
 }
 
@@ -252,6 +387,7 @@ TEST_F(SettingsStore, SaveCalls)
 
     const std::string settingsKey = "HKEY_CURRENT_USER\\Software\\Quorin";
     const std::string runKey = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::string approvedKey = "HKEY_LOCAL_MACHINE\\" + std::string(ApprovedKey);
     const std::string createRun =
         "RegCreateKeyExA HKEY_LOCAL_MACHINE \"Software\\Microsoft\\Windows\\CurrentVersion\\Run\" 0 \"\" 0 "
         "0xf003f 0x0";
@@ -264,6 +400,13 @@ TEST_F(SettingsStore, SaveCalls)
         "GetModuleFileNameW 0x0 259",
         "RegSetValueExW " + runKey + " \"Quorin\" 0 1 \"\"C:\\Q\\quorin.exe\"\" 36",
         "RegCloseKey " + runKey,
+        "GetModuleHandleA \"kernel32.dll\"",
+        "GetProcAddress 0x76b00000 \"IsWow64Process\"",
+        "GetCurrentProcess ",
+        "IsWow64Process 0xffffffffffffffff",
+        "RegCreateKeyExA HKEY_LOCAL_MACHINE \"" + std::string(ApprovedKey) + "\" 0 \"\" 0 0x20006 0x0",
+        "RegSetValueExA " + approvedKey + " \"Quorin\" 0 3 {02 00 00 00 00 00 00 00 00 00 00 00} 12",
+        "RegCloseKey " + approvedKey,
     };
     EXPECT_EQ(written, CallLines());
 
@@ -278,6 +421,12 @@ TEST_F(SettingsStore, SaveCalls)
         createRun,
         "RegDeleteValueA " + runKey + " \"Quorin\"",
         "RegCloseKey " + runKey,
+        "GetModuleHandleA \"kernel32.dll\"",
+        "GetProcAddress 0x76b00000 \"IsWow64Process\"",
+        "GetCurrentProcess ",
+        "IsWow64Process 0xffffffffffffffff",
+        // Removing makes no key.
+        "RegOpenKeyExA HKEY_LOCAL_MACHINE \"" + std::string(ApprovedKey) + "\" 0 0x2",
     };
     EXPECT_EQ(removed, CallLines());
 }
@@ -372,7 +521,7 @@ TEST_F(SettingsStore, UserPartNotWritable)
     EXPECT_FALSE(stub::RegistryKeyExists(HKEY_CURRENT_USER, SettingsKey));
     EXPECT_EQ(stub::RegistryWideText(Quoted(DefaultPath)),
               stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin").data);
-    EXPECT_EQ(1, stub::CountCalls("RegCloseKey")) << "only the Run key was opened";
+    EXPECT_EQ(2, stub::CountCalls("RegCloseKey")) << "only the Run key and its approval were opened";
     EXPECT_EQ(0, stub::OpenRegistryKeys());
 }
 

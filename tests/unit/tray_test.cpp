@@ -173,7 +173,8 @@ TEST_F(TrayWindow, CreationRegistersTheClassAndMakesTheWindowAndTheIcon)
     // The list is built before anything else that WM_CREATE does.
     const std::size_t create = FirstCall("CreateWindowExA");
     ASSERT_LT(create + 1, stub::Calls().size());
-    EXPECT_EQ("CreateDCA", stub::Calls()[create + 1].name);
+    EXPECT_EQ("EnumDisplaySettingsA (null) 4294967295",
+              stub::Calls()[create + 1].name + " " + stub::Calls()[create + 1].args);
     EXPECT_LT(FirstCall("EnumDisplaySettingsA", create), FirstCall("ExtractIconExA", create));
 
     const std::size_t extract = FirstCall("ExtractIconExA");
@@ -264,14 +265,18 @@ TEST_F(TrayWindow, ExitOrAnOutsideCloseRemovesTheIconAndReleasesTheMutex)
         EXPECT_FALSE(stub::CreatedMutexes()[0].owned);
         EXPECT_EQ(1, stub::CreatedMutexes()[0].releases);
         EXPECT_FALSE(stub::Windows().at(0).alive);
-        ASSERT_EQ(2u, stub::NotifyCalls().size());
-        const stub::NotifyCall& removed = stub::NotifyCalls()[1];
+        ASSERT_FALSE(stub::NotifyCalls().empty());
+        const stub::NotifyCall& removed = stub::NotifyCalls().back();
         EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), removed.message);
         EXPECT_EQ(TRUE, removed.result);
         EXPECT_EQ(1, stub::CountCalls("PostQuitMessage"));
         EXPECT_EQ(0u, stub::IdleActionsLeft());
         const std::size_t release = FirstCall("ReleaseMutex");
-        const std::size_t remove = FirstCall("Shell_NotifyIconA", FirstCall("GetMessageA"));
+        std::size_t remove = stub::Calls().size();
+        for (std::size_t k = 0; k < stub::Calls().size() && remove == stub::Calls().size(); ++k) {
+            const stub::Call& call = stub::Calls()[k];
+            remove = call.name == "Shell_NotifyIconA" && call.args.compare(0, 2, "2 ") == 0 ? k : remove;
+        }
         const std::size_t quit = FirstCall("PostQuitMessage");
         EXPECT_LT(release, remove);
         EXPECT_LT(remove, quit);
@@ -301,6 +306,7 @@ TEST_F(TrayWindow, WithoutAMutexOrAWindow)
         bool loopRan;
     };
     const std::vector<Case> cases = {
+        // Another kind of object has the name.
         {"no mutex: the release is skipped", true, false, 0, 0, true, true},
         {"no window: the instance gives up", false, true, 1, 1, false, false},
     };
@@ -309,7 +315,7 @@ TEST_F(TrayWindow, WithoutAMutexOrAWindow)
         SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         Fresh();
         if (c.mutexFails) {
-            stub::FailNextMutexCreate(ERROR_ACCESS_DENIED);
+            stub::FailNextMutexCreate(ERROR_INVALID_HANDLE);
         }
         if (c.windowFails) {
             stub::FailNextWindowCreate(ERROR_NOT_ENOUGH_MEMORY);
@@ -472,7 +478,7 @@ TEST_F(TrayWindow, CommandDispatch)
         EXPECT_EQ(Describe(c.after), Describe(Settings));
         EXPECT_EQ(c.rebuilds, RebuildsSince(mark));
         EXPECT_EQ(c.listSize, ModeList.size()) << Describe(ModeList);
-        EXPECT_EQ(2 * c.saves, stub::CountCalls("RegCreateKeyExA"));
+        EXPECT_EQ(c.saves, CountSince(0, "RegCreateKeyExA", "HKEY_CURRENT_USER \"Software\\Quorin\" 0 \"\" 0 0x20006 0x0"));
         EXPECT_EQ(c.displayValuesSaved,
                   stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").found);
         EXPECT_EQ(c.after.autostart,
@@ -558,12 +564,17 @@ TEST_F(TrayWindow, AutostartCheckMarkFollowsWhatTheRegistryHolds)
         bool runValue;
         bool denied;
         bool checked;
+        bool virtualized = false; // a 32-bit program without a manifest
+        bool olderWindows = false; // no SetTokenInformation
     };
     const std::vector<Case> cases = {
         {"switch on", false, false, true},
         {"switch off", true, false, false},
         {"switch on, machine part denied", false, true, false},
         {"switch off, machine part denied", true, true, true},
+        // Windows would have the write land in the VirtualStore and call it done.
+        {"switch on, machine part denied, writes virtualized", false, true, false, true},
+        {"switch on, machine part denied, on a Windows without the token call", false, true, false, false, true},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -575,6 +586,10 @@ TEST_F(TrayWindow, AutostartCheckMarkFollowsWhatTheRegistryHolds)
         }
         if (c.denied) {
             stub::DenyRegistryAccess(HKEY_LOCAL_MACHINE, stub::RegDenyWrite);
+        }
+        stub::SeedRegistryVirtualization(c.virtualized);
+        if (c.olderWindows) {
+            stub::RemoveSystemFunction("SetTokenInformation");
         }
         bool loaded = !c.runValue;
         Then([&] {
@@ -595,6 +610,7 @@ TEST_F(TrayWindow, AutostartCheckMarkFollowsWhatTheRegistryHolds)
         EXPECT_EQ(c.checked, item->checked) << "check mark in the next menu";
         EXPECT_FALSE(stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").found)
             << "the autostart command saved the filters";
+        EXPECT_FALSE(stub::RegistryVirtualized()) << "virtualization left on";
     }
 }
 
@@ -664,51 +680,47 @@ TEST_F(TrayWindow, APressShowsTheMenuAtTheCursorAndDestroysIt)
     EXPECT_EQ(0, stub::LiveMenus());
 
     const std::string menu = Handle(shown.menu);
-    const std::vector<std::string> expected = {
-        "GetCursorPos ",
-        "CreatePopupMenu ",
-        "SetForegroundWindow " + Handle(window),
-        "TrackPopupMenu " + menu + " 0x0 1234 567 0 " + Handle(window) + " 0x0",
-        "PostMessageA " + Messages(window, WM_NULL, 0, 0),
-        "DestroyMenu " + menu,
-    };
-    std::vector<std::string> seen;
-    std::size_t lastAppend = 0;
-    for (std::size_t i = mark; i < stub::Calls().size(); ++i) {
-        const stub::Call& call = stub::Calls()[i];
-        for (const std::string& want : expected) {
-            if (want.compare(0, call.name.size() + 1, call.name + " ") == 0) {
-                seen.push_back(call.name + " " + call.args);
-            }
-        }
-        if (call.name == "AppendMenuA") {
-            lastAppend = i;
-        }
-    }
-    EXPECT_EQ(expected, seen);
-    EXPECT_LT(lastAppend, FirstCall("SetForegroundWindow", mark)) << "menu built after showing";
+    const std::size_t foreground = FirstCall("SetForegroundWindow", mark);
+    const std::size_t track = FirstCall("TrackPopupMenu", mark);
+    ASSERT_LT(track, stub::Calls().size());
+    EXPECT_EQ("TrackPopupMenu " + menu + " 0x0 1234 567 0 " + Handle(window) + " 0x0",
+              "TrackPopupMenu " + stub::Calls()[track].args);
+    EXPECT_EQ(Handle(window), stub::Calls()[foreground].args);
+    EXPECT_LT(foreground, track) << "the window must be in front for the menu to close on a click beside it";
+    EXPECT_LT(FirstCall("AppendMenuA", mark), foreground) << "menu built before it is shown";
+    EXPECT_EQ(1, CountSince(track, "DestroyMenu", menu));
+    EXPECT_EQ(1, CountSince(track, "PostMessageA", Messages(window, WM_NULL, 0, 0)));
+    EXPECT_EQ(1, CountSince(mark, "DefWindowProcA", Messages(window, WM_NULL, 0, 0)))
+        << "the posted WM_NULL goes the default way";
+    const std::size_t focus = FirstCall("Shell_NotifyIconA", track);
+    ASSERT_LT(focus, stub::Calls().size());
+    const std::string setFocus = std::to_string(NIM_SETFOCUS) + " " + std::to_string(NOTIFYICONDATAA_V1_SIZE) +
+                                 " " + Handle(window) + " " + std::to_string(TRAY_ICON_ID) + " ";
+    EXPECT_EQ(setFocus, stub::Calls()[focus].args.substr(0, setFocus.size()))
+        << "the focus goes back to the notification area once the menu closed";
     EXPECT_LT(FirstCall("GetCursorPos", mark), FirstCall("EnumDisplaySettingsA", mark));
     EXPECT_LT(FirstCall("EnumDisplaySettingsA", mark), FirstCall("CreatePopupMenu", mark))
         << "the list is rebuilt before the menu is built from it";
-    EXPECT_EQ(1, CountSince(mark, "CreateDCA", "\"DISPLAY\" (null) (null) 0x0"))
+    EXPECT_EQ(1, CountSince(mark, "EnumDisplaySettingsA", "(null) 4294967295"))
         << "one look at the display serves the list and the check mark";
-    EXPECT_EQ(1, CountSince(mark, "DefWindowProcA", Messages(window, WM_NULL, 0, 0)))
-        << "the posted WM_NULL goes the default way";
+    EXPECT_EQ(0, CountSince(mark, "CreateDCA", "\"DISPLAY\" (null) (null) 0x0"));
 }
 
 TEST_F(TrayWindow, AModeItemAppliesTheListedEntryItself)
 {
     std::vector<DisplayMode> before;
+    Then([] { ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN)); });
     Then([&] {
-        // An entry whose rate and depth are still to be chosen.
+        // After the press, whose rebuild would replace it: an entry whose
+        // rate and depth are still to be chosen, then its command.
         ModeList[1] = DisplayMode{800, 600, 0, 0};
         before = ModeList;
-        stub::ScriptMenuChoices({CMD_MODE_BASE + 1});
-        ASSERT_TRUE(stub::ClickTrayIcon(WM_LBUTTONDOWN));
+        PostToTray(WM_COMMAND, CMD_MODE_BASE + 1, 0);
     });
     Then([] { PostToTray(WM_CLOSE, 0, 0); });
     EXPECT_EQ(0, RunResident());
 
+    ASSERT_EQ(1u, stub::TrackedMenus().size());
     ASSERT_EQ(1u, stub::ModeChanges().size());
     const DEVMODEA& applied = stub::ModeChanges()[0].devmode;
     EXPECT_EQ("800x600x32@75", Describe(DisplayMode{applied.dmPelsWidth, applied.dmPelsHeight,
@@ -755,10 +767,10 @@ TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
         Fresh();
         stub::SeedElevated(c.elevated);
         if (std::string(c.filter) != "ChangeWindowMessageFilterEx") {
-            stub::RemoveUser32Function("ChangeWindowMessageFilterEx");
+            stub::RemoveSystemFunction("ChangeWindowMessageFilterEx");
         }
         if (*c.filter == '\0') {
-            stub::RemoveUser32Function("ChangeWindowMessageFilter");
+            stub::RemoveSystemFunction("ChangeWindowMessageFilter");
         }
         HICON first = nullptr;
         std::vector<stub::TrayIcon> shown;
@@ -915,38 +927,43 @@ TEST_F(TrayWindow, OnAScaledDisplayTheMenuChecksTheModeTheDisplayIsIn)
     struct Case {
         const char* what;
         unsigned scale;
-        bool olderWindows; // no SetProcessDPIAware
+        bool olderWindows;    // no SetProcessDPIAware
+        unsigned signInScale; // 0: the display's, unchanged since sign-in
     };
     const std::vector<Case> cases = {
-        {"100 %", 100, false},
-        {"125 %", 125, false},
-        {"150 %", 150, false},
-        {"older Windows", 100, true},
+        {"100 %", 100, false, 0},
+        {"125 %", 125, false, 0},
+        {"150 %", 150, false, 0},
+        {"older Windows", 100, true, 0},
+        // A display context shows 1067x800, then 2400x1800.
+        {"raised from 100 % to 150 % after sign-in", 150, false, 100},
+        {"lowered from 150 % to 100 % after sign-in", 100, false, 150},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         Fresh();
-        stub::SeedModes({{1280, 960, 32, 60}, {1600, 1200, 32, 60}});
-        stub::SeedCurrentMode(stub::Mode{1600, 1200, 32, 60});
+        stub::SeedModes({{1280, 960, 32, 60}, {1600, 1200, 32, 75}, {1600, 1200, 32, 60}, {1600, 1200, 16, 60}});
+        stub::SeedCurrentMode(stub::Mode{1600, 1200, 32, 75});
         stub::SeedDisplayScale(c.scale);
+        stub::SeedSignInScale(c.signInScale);
         if (c.olderWindows) {
-            stub::RemoveUser32Function("SetProcessDPIAware");
+            stub::RemoveSystemFunction("SetProcessDPIAware");
         }
         Then([] { ASSERT_TRUE(stub::ClickTrayIcon(WM_RBUTTONDOWN)); });
         Then([] { PostToTray(WM_CLOSE, 0, 0); });
         EXPECT_EQ(0, RunResident());
 
         ASSERT_EQ(1u, stub::TrackedMenus().size());
-        std::string checked;
+        std::string items;
         for (const stub::MenuItem& item : stub::TrackedMenus()[0].tree.items) {
-            checked += item.checked ? "[" + item.text + "]" : "";
+            items += item.checked ? "[" + item.text + "]" : item.text.empty() ? "" : item.text + ", ";
         }
-        EXPECT_EQ("[1600x1200 60 Hz]", checked);
+        EXPECT_EQ("Settings, 1280x960 60 Hz, 1600x1200 60 Hz, [1600x1200 75 Hz]Exit, ", items);
         EXPECT_EQ(c.olderWindows ? 0 : 1, stub::CountCalls("SetProcessDPIAware"));
         if (!c.olderWindows) {
-            EXPECT_LT(FirstCall("SetProcessDPIAware"), FirstCall("CreateDCA"))
-                << "the size was read before the process declared itself DPI-aware";
+            EXPECT_LT(FirstCall("SetProcessDPIAware"), FirstCall("EnumDisplaySettingsA"))
+                << "the display was read before the process declared itself DPI-aware";
         }
     }
 }
