@@ -740,7 +740,8 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desired, HANDLE* token)
 {
     stub::Record("OpenProcessToken",
                  stub::Hex(reinterpret_cast<std::uintptr_t>(process)) + " " + stub::Hex(desired));
-    if (token == nullptr || process != GetCurrentProcess()) {
+    // What GetCurrentProcess hands out.
+    if (token == nullptr || process != reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1))) {
         stub::SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -2,6 +2,7 @@
 #include "display/modelist.h"
 #include "settings/settings.h"
 #include "stub.h"
+#include "stub_window.h"
 
 #include <gtest/gtest.h>
 
@@ -273,8 +274,11 @@ TEST_F(CommandLine, SecondResidentStartEndsWithOneAndNothingElse)
         } else {
             stub::SeedExistingMutex("Quorin");
         }
+        // Were it to stay resident after all, this would end it.
+        stub::WhenIdle([] { stub::Post(stub::FindWindowOfClass("Quorin Tray"), WM_CLOSE, 0, 0); });
         char text[] = "";
         EXPECT_EQ(1, WinMain(nullptr, nullptr, text, 0));
+        EXPECT_EQ(1u, stub::IdleActionsLeft()) << "it stayed resident";
         // With no instance window to find, nothing is posted.
         const std::vector<std::string> expected = {"GetModuleHandleA", "GetProcAddress",
                                                    "SetProcessDPIAware", "CreateMutexA",
