@@ -1,9 +1,9 @@
 # Entry points: `make run` and `make test` set up everything they need.
-PRESETS := host host-asan win32 win64
+PRESETS := host host-asan coverage win32 win64
 JOBS ?= $(shell nproc)
 ARGS ?=
 
-.PHONY: all deps build run test unit wine lint fuzz bench dist clean $(addprefix build-,$(PRESETS))
+.PHONY: all deps build run test unit wine lint coverage fuzz bench dist clean $(addprefix build-,$(PRESETS))
 
 all: build
 
@@ -31,6 +31,10 @@ wine: deps build-win32 build-win64
 lint: deps build-host
 	@scripts/lint.sh
 
+# The unit tests' line and branch coverage of the program's code, file by file.
+coverage: deps build-coverage
+	@scripts/coverage.sh build/coverage
+
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@scripts/fuzz.sh $(FUZZ_SECONDS)
@@ -52,6 +56,7 @@ test: build
 	@scripts/fuzz.sh 15
 	ctest --preset host
 	ctest --preset host-asan
+	ctest --preset coverage
 	ctest --preset win32
 	ctest --preset win64
 

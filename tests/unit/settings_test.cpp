@@ -119,6 +119,7 @@ TEST_F(SettingsStore, LoadCases)
         bool showNonStdRatio;
         bool autostart;
         bool wow64 = false; // the 32-bit program on 64-bit Windows
+        bool olderWindows = false; // no IsWow64Process
     } const cases[] = {
         {"nothing stored", {}, 0, 0, 640, false, false},
         {"empty keys",
@@ -155,6 +156,9 @@ TEST_F(SettingsStore, LoadCases)
          {RunValue(REG_SZ, stub::RegistryText(otherProgram)),
           Seed{HKEY_LOCAL_MACHINE, ApprovedKey, "Quorin", REG_DWORD, stub::RegistryDword(3)}}, 0, 0, 640, false, true},
         {"an approval without its Run value", {Approved(2)}, 0, 0, 640, false, false},
+        {"an empty approval counts for nothing",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram)),
+          Seed{HKEY_LOCAL_MACHINE, ApprovedKey, "Quorin", REG_BINARY, {}}}, 0, 0, 640, false, true},
         {"an approval of the 32-bit view's entry",
          {RunValue(REG_SZ, stub::RegistryText(otherProgram)), Approved(3, Approved32Key)}, 0, 0, 640, false, true},
         {"32-bit on 64-bit: switched off",
@@ -163,6 +167,9 @@ TEST_F(SettingsStore, LoadCases)
          {RunValue(REG_SZ, stub::RegistryText(otherProgram), Run32Key), Approved(3)}, 0, 0, 640, false, true, true},
         {"32-bit on 64-bit: a Run value in the 64-bit view only",
          {RunValue(REG_SZ, stub::RegistryText(otherProgram))}, 0, 0, 640, false, false, true},
+        // Windows XP before SP2: no IsWow64Process, and no 64-bit Windows.
+        {"no IsWow64Process: switched off in the only view",
+         {RunValue(REG_SZ, stub::RegistryText(otherProgram)), Approved(3)}, 0, 0, 640, false, false, false, true},
         {"all three",
          {LoRes(REG_DWORD, stub::RegistryDword(1)), NonStd(REG_DWORD, stub::RegistryDword(1)),
           RunValue(REG_SZ, stub::RegistryText(otherProgram))}, 0, 0, 0, true, true},
@@ -181,6 +188,9 @@ TEST_F(SettingsStore, LoadCases)
         stub::Reset();
         Plant(c.seeds);
         stub::SeedWow64(c.wow64);
+        if (c.olderWindows) {
+            stub::RemoveSystemFunction("IsWow64Process");
+        }
         stub::DenyRegistryAccess(HKEY_CURRENT_USER, c.denyUser);
         stub::DenyRegistryAccess(HKEY_LOCAL_MACHINE, c.denyMachine);
         const std::vector<std::string> keysBefore = stub::RegistryKeys();

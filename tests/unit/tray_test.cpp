@@ -309,6 +309,7 @@ TEST_F(TrayWindow, WithoutAMutexOrAWindow)
         // Another kind of object has the name.
         {"no mutex: the release is skipped", true, false, 0, 0, true, true},
         {"no window: the instance gives up", false, true, 1, 1, false, false},
+        {"neither: nothing to release", true, true, 1, 0, false, false},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
