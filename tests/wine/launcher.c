@@ -15,6 +15,7 @@
  *   qlaunch untray <pid> <class> <report-file>
  *   qlaunch autostart <timeout-ms> <report-file>
  *   qlaunch noshell <ready-file> <close-file> <report-file>
+ *   qlaunch holdmutex <name> <sddl> <ready-file> <close-file> <report-file>
  *   qlaunch popups <report-file>
  *   qlaunch press <pid> <x> <y> <report-file> [timeout-ms]
  *   qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]
@@ -76,6 +77,11 @@
  * refuses every icon request.  It creates ready-file once it is up and ends
  * when close-file exists: REFUSED <requests>, HELD <milliseconds>.
  *
+ * holdmutex creates and owns the named mutex with the security descriptor
+ * given in SDDL, as an elevated program's mutex is made, creates ready-file
+ * once it holds it and ends when close-file exists: HELD <GetLastError
+ * after CreateMutexA>.
+ *
  * press presses and releases the right mouse button at x, y, as the user
  * opens the tray menu, then looks every millisecond for a popup menu of the
  * process on the screen: OPENED <microseconds from the press until its
@@ -93,6 +99,7 @@
  * Build: x86_64-w64-mingw32-gcc -O2 -static launcher.c -lgdi32 -luser32
  */
 #include <windows.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <stdio.h>
@@ -644,6 +651,38 @@ static int VerbNoShell(char **argv, Report *r)
     return 0;
 }
 
+static int VerbHoldMutex(char **argv, Report *r)
+{
+    SECURITY_ATTRIBUTES sa;
+    PSECURITY_DESCRIPTOR sd = NULL;
+    HANDLE mutex, ready;
+    DWORD created;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[3], SDDL_REVISION_1, &sd, NULL)) {
+        fprintf(stderr, "qlaunch: bad SDDL %s (error %lu)\n", argv[3], GetLastError());
+        return 2;
+    }
+    memset(&sa, 0, sizeof sa);
+    sa.nLength = sizeof sa;
+    sa.lpSecurityDescriptor = sd;
+    mutex = CreateMutexA(&sa, TRUE, argv[2]);
+    created = GetLastError();
+    LocalFree(sd);
+    if (!mutex) {
+        fprintf(stderr, "qlaunch: cannot create the mutex %s (error %lu)\n", argv[2], created);
+        return 3;
+    }
+    ready = CreateFileA(argv[4], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (ready == INVALID_HANDLE_VALUE)
+        return 3;
+    CloseHandle(ready);
+    while (GetFileAttributesA(argv[5]) == INVALID_FILE_ATTRIBUTES)
+        Sleep(POLL_MS);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    AppendNumber(r, "HELD", (long)created);
+    return 0;
+}
+
 typedef struct {
     HMENU menu;
     int items;
@@ -863,6 +902,7 @@ static int Usage(void)
             "       qlaunch untray <pid> <class> <report-file>\n"
             "       qlaunch autostart <timeout-ms> <report-file>\n"
             "       qlaunch noshell <ready-file> <close-file> <report-file>\n"
+            "       qlaunch holdmutex <name> <sddl> <ready-file> <close-file> <report-file>\n"
             "       qlaunch popups <report-file>\n"
             "       qlaunch press <pid> <x> <y> <report-file> [timeout-ms]\n"
             "       qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]\n"
@@ -1010,6 +1050,9 @@ int main(int argc, char **argv)
     } else if (strcmp(verb, "noshell") == 0 && argc == 5) {
         path = argv[4];
         rc = VerbNoShell(argv, &report);
+    } else if (strcmp(verb, "holdmutex") == 0 && argc == 7) {
+        path = argv[6];
+        rc = VerbHoldMutex(argv, &report);
     } else if (strcmp(verb, "popups") == 0 && argc == 3) {
         path = argv[2];
         rc = VerbScan(SCAN_POPUPS, "#32768", 0, 0, &report);

@@ -23,6 +23,14 @@ bin=${QUORIN_WINE_BIN:-$here/../../build/win64}
 baseline=1024x768x32@60
 settings_key='HKCU\Software\Quorin'
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+# Task Manager's switch for a Run entry, always in the 64-bit view: Run32 for
+# the 32-bit view's entries, those of the 32-bit program on 64-bit Windows.
+approval_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
+approval_view=""
+if [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ]; then
+    approval_key+=32
+    approval_view=/reg:64
+fi
 # Where the pointer rests while a picture is taken: on the desktop, away
 # from every menu and from the icon, whose tooltip would cover the menu.
 park_x=10
@@ -55,7 +63,7 @@ case_names() {
         return
     fi
     if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
-        printf '%s\n' rate-items choose-rate rate-checked mode-gained
+        printf '%s\n' rate-items choose-rate rate-checked mode-gained mode-twice
         # Only Wine 10 shows a running program a depth that another set.
         [ "${QUORIN_WINE_IMPL:-wine8}" != wine10 ] || echo depth-changed
         return
@@ -73,8 +81,11 @@ autostart
 exit
 outside-close
 autostart-folders
+autostart-long-folder
+autostart-approval
 icon-back
 logon
+elevated-instance
 EOF
     [ "${QUORIN_WINE_IMPL:-wine8}" != wine10 ] || echo uninstall-command
 }
@@ -123,6 +134,7 @@ verdict=""
 resident_pids=()
 reference_pid=""
 noshell_pid=""
+holder_pid=""
 made_folders=()
 registry_touched=0
 started=${EPOCHREALTIME/./}
@@ -173,6 +185,7 @@ restore_display() {
 clear_registry() {
     "$WINE" reg delete "$settings_key" /f ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} >/dev/null 2>&1
     "$WINE" reg delete "$run_key" /v Quorin /f ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} >/dev/null 2>&1
+    "$WINE" reg delete "$approval_key" /v Quorin /f ${approval_view:+"$approval_view"} >/dev/null 2>&1
     return 0
 }
 
@@ -534,7 +547,15 @@ oneshot() {
 }
 
 reg_lines() {
-    "$WINE" reg query "$@" ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} 2>/dev/null | tr -d '\r' |
+    view_lines "${QUORIN_REG_VIEW:-}" "$@"
+}
+
+# view_lines VIEW KEY ARGS...: reg query in that view (/reg:32, /reg:64 or
+# empty for the program's own).
+view_lines() {
+    local view=$1
+    shift
+    "$WINE" reg query "$@" ${view:+"$view"} 2>/dev/null | tr -d '\r' |
         awk 'NF >= 3 && $2 ~ /^REG_/ { $1 = $1; print }'
 }
 
@@ -547,6 +568,10 @@ finish() {
     if [ -n "$noshell_pid" ]; then
         touch "$work/noshell-close"
         wait "$noshell_pid"
+    fi
+    if [ -n "$holder_pid" ]; then
+        touch "$work/mutex-close"
+        wait "$holder_pid"
     fi
     if [ -n "$reference_pid" ]; then
         touch "$work"/*-close 2>/dev/null || touch "$work/stray-close"
@@ -786,6 +811,72 @@ autostart_read_is_not() {
     ! autostart_read_is "$1"
 }
 
+# A folder whose quorin.exe path has 255 characters: the Run value, quoted,
+# no longer fits what the ANSI interface read into 256 bytes. The next start
+# must show Autostart ticked, and choosing it must remove the entry.
+case_autostart_long_folder() {
+    registry_touched=1
+    local folder="" part unix path got expected
+    for part in 1 2 3; do
+        folder+="Tools for every display, kept by an administrator, number $part of many\\"
+    done
+    folder+="Quorin $(printf '%*s' $((241 - ${#folder} - 7)) '' | tr ' ' 'q')"
+    path="C:\\$folder\\quorin.exe"
+    [ "${#path}" = 255 ] || usage_exit "the long folder's path has ${#path} characters, not 255"
+    unix="$WINEPREFIX/drive_c/${folder//\\//}"
+    made_folders+=("$WINEPREFIX/drive_c/${folder%%\\*}")
+    mkdir -p "$unix"
+    cp "$bin/quorin.exe" "$bin/Quorin.ico" "$unix/"
+    start_resident_from "$path"
+    locate_icon
+    check_menus before "$modes_default" 1024x768
+    choose_setting "$sub_autostart"
+    expected="Quorin REG_SZ \"$path\""
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ "$got" = "$expected" ] || fail "after \"Autostart\": expected [$expected] under $run_key, got [$got]"
+    got=$(end_resident "$pid" | flatten)
+    [ "$got" = "[EXIT|0][MODE|$baseline]" ] || fail "ending the first instance: expected [EXIT|0][MODE|$baseline] got $got"
+    start_resident_from "$path"
+    locate_icon
+    check_menus restarted "$modes_default" 1024x768 "$sub_autostart"
+    choose_setting "$sub_autostart"
+    got=$(reg_lines "$run_key" /v Quorin)
+    [ -z "$got" ] || fail "after \"Autostart\" again: expected no Run value Quorin, got [$got]"
+}
+
+# approve FLAGS: Task Manager's approval of the Run value Quorin, the flags
+# byte then a FILETIME.
+approve() {
+    "$WINE" reg add "$approval_key" /v Quorin /t REG_BINARY /d "${1}000000102b6e1c935adb01" /f \
+        ${approval_view:+"$approval_view"} >/dev/null 2>&1 || fail "reg add $approval_key /v Quorin failed"
+}
+
+# An entry that Task Manager switched off loads as off; choosing Autostart
+# switches it on again and the entry starts the program; one switched on
+# loads as on.
+case_autostart_approval() {
+    registry_touched=1
+    local got expected
+    "$WINE" reg add "$run_key" /v Quorin /t REG_SZ /d "\"$exe\"" /f ${QUORIN_REG_VIEW:+"$QUORIN_REG_VIEW"} \
+        >/dev/null 2>&1 || fail "reg add $run_key /v Quorin failed"
+    approve 03
+    start_resident
+    locate_icon
+    check_menus off "$modes_default" 1024x768
+    choose_setting "$sub_autostart"
+    expected="Quorin REG_BINARY 020000000000000000000000"
+    got=$(view_lines "$approval_view" "$approval_key" /v Quorin)
+    [ "$got" = "$expected" ] || fail "after \"Autostart\": expected [$expected] under $approval_key, got [$got]"
+    expected="[RUN|\"${exe//\\/\\\\}\"][IMAGE|${exe//\\/\\\\}][EXIT|1][MODE|$baseline]"
+    poll 5 autostart_read_is "$expected" || fail "after \"Autostart\": expected $expected got $autostart_read"
+    got=$(end_resident "$pid" | flatten)
+    [ "$got" = "[EXIT|0][MODE|$baseline]" ] || fail "ending the first instance: expected [EXIT|0][MODE|$baseline] got $got"
+    approve 02
+    start_resident
+    locate_icon
+    check_menus on "$modes_default" 1024x768 "$sub_autostart"
+}
+
 case_icon_back() {
     start_resident
     locate_icon
@@ -824,6 +915,27 @@ case_logon() {
     [ "${refused:-0}" -ge 3 ] || fail "expected the add to be tried again while the shell refused, got $got"
     [ "$refused" -le $((held / 1000 + 3)) ] || fail "tried too often for one try every 2 s: $got"
     has_tray_window "$pid" || fail "the resident instance ended"
+}
+
+# An elevated instance's mutex: every other process may only wait on it, as
+# for a standard user's Quorin beside one started "Run as administrator".
+# Wine's server checks the DACL as Windows does.
+case_elevated_instance() {
+    local got
+    "$WINE" "$bin/qlaunch.exe" holdmutex Quorin 'D:(A;;0x00100000;;;WD)' "$(win_path "$work/mutex-ready")" \
+        "$(win_path "$work/mutex-close")" "$(win_path "$work/mutex.txt")" >>"$work/qlaunch.err" 2>&1 &
+    holder_pid=$!
+    poll 10 test -f "$work/mutex-ready" ||
+        fail "qlaunch holdmutex did not take the mutex: $(tr '\n' ' ' <"$work/qlaunch.err")"
+    got=$(oneshot "")
+    [ "$got" = "[EXIT|1][MODE|$baseline]" ] ||
+        fail "a start beside an elevated instance: expected [EXIT|1][MODE|$baseline] got $got"
+    [ -z "$(tray_pids)" ] || fail "expected no \"Quorin Tray\" window, got pids [$(tray_pids | tr '\n' ' ')]"
+    touch "$work/mutex-close"
+    wait "$holder_pid"
+    holder_pid=""
+    got=$(flatten <"$work/mutex.txt")
+    [ "$got" = "[HELD|0]" ] || fail "expected the helper to have made the mutex anew, got $got"
 }
 
 # --- the Xorg display: real rates, modes that come and go ------------------
@@ -929,6 +1041,34 @@ case_mode_gained() {
 
 offered() {
     report modes | grep -qx "OFFERED	$1"
+}
+
+# A mode the display lists twice, as Windows drivers list each scaling
+# variant: the dummy driver's 1024x768 at 60 Hz once more under a name of its
+# own, which Wine then enumerates a second time. The menu lists it once.
+case_mode_twice() {
+    local output timing
+    output=$(xrandr | awk '$2 == "connected" { print $1; exit }')
+    if ! xrandr | grep -q '^ *quorin-1024x768-again '; then
+        timing=$(xrandr --verbose | awk '
+            $1 == "1024x768" && $2 ~ /^\(0x/ { clock = $3; flags = $4 " " $5; getline h; getline v
+                split(h, hs, " +"); split(v, vs, " +")
+                if (v ~ / 60\.00Hz/) { print clock, hs[4], hs[6], hs[8], hs[10], vs[4], vs[6], vs[8], vs[10], flags; exit } }')
+        [ -n "$timing" ] || fail "xrandr lists no 1024x768 mode at 60 Hz"
+        # shellcheck disable=SC2086  # the timing's words are xrandr's arguments
+        xrandr --newmode quorin-1024x768-again ${timing//MHz/} &&
+            xrandr --addmode "$output" quorin-1024x768-again || fail "xrandr could not add 1024x768 again: [$timing]"
+    fi
+    poll 5 offered_twice 1024x768x32@60 ||
+        fail "Wine does not list 1024x768x32@60 twice: [$(report modes | grep -x 'OFFERED	1024x768x32@60' | tr '\n' ' ')]"
+    start_resident
+    locate_icon
+    open_expected_menu top "$(xorg_modes)" 1024x768@85
+    close_menus top
+}
+
+offered_twice() {
+    [ "$(report modes | grep -c -x "OFFERED	$1")" = 2 ]
 }
 
 # Another program, a game say, ends at 16 bits per pixel: the next menu lists

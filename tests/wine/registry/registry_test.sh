@@ -157,8 +157,9 @@ done
 check "a save replaces the wrong value" "agrees=1 unchanged=1" "$(probe save 0 0 0)"
 check "DisplayLoRes proper again" "DisplayLoRes|REG_DWORD|0x0" "$(query "$settings_key" DisplayLoRes)"
 
-# 255 characters and the NUL fill the 256 bytes that loading reads.
-longest=$(printf '%0255d' 0)
+# MAX_PATH characters, two quotes and the NUL fill the room that loading reads
+# into: the longest path saving writes, quoted, with two to spare.
+longest=$(printf '%0262d' 0)
 for seeded in 'REG_SZ|C:\Tools\other.exe|1' \
     'REG_EXPAND_SZ|C:\Tools\other.exe|0' \
     "REG_SZ|$longest|1" \
