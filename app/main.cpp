@@ -13,7 +13,8 @@ typedef BOOL(WINAPI* SetProcessDPIAwareFunction)();
 // and the current mode would then not be the one the display is in.
 static void DeclareDpiAware()
 {
-    const auto setDpiAware = FindSystemFunction<SetProcessDPIAwareFunction>("user32.dll", "SetProcessDPIAware");
+    const auto setDpiAware =
+        FindSystemFunction<SetProcessDPIAwareFunction>("user32.dll", "SetProcessDPIAware");
     if (setDpiAware != nullptr) {
         setDpiAware();
     }

@@ -42,7 +42,8 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, BOOL*);
 // view, and the approvals of that view are "Run32" of the 64-bit one.
 static bool RunsUnderWow64()
 {
-    const auto isWow64 = FindSystemFunction<IsWow64ProcessFunction>("kernel32.dll", "IsWow64Process");
+    const auto isWow64 =
+        FindSystemFunction<IsWow64ProcessFunction>("kernel32.dll", "IsWow64Process");
     BOOL wow64 = FALSE;
     return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
 }
@@ -57,8 +58,8 @@ static REGSAM ApprovedKeyView(bool wow64)
     return wow64 ? KEY_WOW64_64KEY : 0;
 }
 
-// An approval that is absent, unreadable or of another kind leaves the
-// entry on, as it does for the shell.
+// An approval that is absent, unreadable or of another kind counts for
+// nothing: the entry is on.
 static bool SwitchedOffInTaskManager()
 {
     const bool wow64 = RunsUnderWow64();

@@ -68,14 +68,14 @@ static void LetTaskbarCreatedThrough(HWND window)
     if (TaskbarCreatedMessage == 0) {
         return;
     }
-    const auto allowForWindow =
-        FindSystemFunction<ChangeWindowMessageFilterExFunction>("user32.dll", "ChangeWindowMessageFilterEx");
+    const auto allowForWindow = FindSystemFunction<ChangeWindowMessageFilterExFunction>(
+        "user32.dll", "ChangeWindowMessageFilterEx");
     if (allowForWindow != nullptr) {
         allowForWindow(window, TaskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
         return;
     }
-    const auto allowForProcess =
-        FindSystemFunction<ChangeWindowMessageFilterFunction>("user32.dll", "ChangeWindowMessageFilter");
+    const auto allowForProcess = FindSystemFunction<ChangeWindowMessageFilterFunction>(
+        "user32.dll", "ChangeWindowMessageFilter");
     if (allowForProcess != nullptr) {
         allowForProcess(TaskbarCreatedMessage, MSGFLT_ADD);
     }

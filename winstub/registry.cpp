@@ -213,17 +213,19 @@ bool Virtualizes(const Key& base, REGSAM desired)
            (desired & WriteRights) != 0 && (Denied(base.root) & RegDenyWrite) != 0;
 }
 
-Key& UserRootKey()
-{
-    return Registry().keys[Lower(UserRoot)];
-}
-
 HKEY NewHandle(const std::string& id, REGSAM access)
 {
     RegistryState& registry = Registry();
     const std::uintptr_t handle = registry.nextHandle++;
     registry.open[handle] = OpenKey{id, access};
     return reinterpret_cast<HKEY>(handle);
+}
+
+// The user's copy of an HKLM key, made if missing.
+HKEY VirtualStoreHandle(const std::string& machinePath, REGSAM access)
+{
+    const Key& userRoot = Registry().keys[Lower(UserRoot)];
+    return NewHandle(CreatePath(userRoot, (VirtualStorePath + machinePath).c_str()), access);
 }
 
 Value* FindValue(Key& key, const char* name)
@@ -492,8 +494,7 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired
         return ERROR_FILE_NOT_FOUND;
     }
     if (stub::Virtualizes(*base, desired)) {
-        *result = stub::NewHandle(
-            stub::CreatePath(stub::UserRootKey(), (stub::VirtualStorePath + path).c_str()), desired);
+        *result = stub::VirtualStoreHandle(path, desired);
         return ERROR_SUCCESS;
     }
     if (!stub::AccessAllowed(base->root, desired)) {
@@ -527,8 +528,7 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyCl
     const std::string path = stub::ViewedPath(*base, subKey, desired);
     const bool exists = stub::Registry().keys.count(stub::SubId(*base, path.c_str())) != 0;
     if (stub::Virtualizes(*base, desired)) {
-        *result = stub::NewHandle(
-            stub::CreatePath(stub::UserRootKey(), (stub::VirtualStorePath + path).c_str()), desired);
+        *result = stub::VirtualStoreHandle(path, desired);
         if (disposition != nullptr) {
             *disposition = exists ? stub::RegOpenedExistingKey : stub::RegCreatedNewKey;
         }
