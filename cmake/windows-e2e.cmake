@@ -66,6 +66,10 @@ quorin_wine_session(wine ${CMAKE_BINARY_DIR}/wine-e2e SCRIPTS oneshot.sh residen
 # own rates, and xrandr adds a mode while the program runs.
 quorin_wine_session(wine_xorg ${CMAKE_BINARY_DIR}/wine-xorg SCRIPTS oneshot.sh resident.sh
     ENV QUORIN_WINE_ARCH=${QUORIN_WINE_ARCH} QUORIN_WINE_DISPLAY=xorg)
+# The same display with a second monitor beside the primary, which every
+# switch must leave as it was.
+quorin_wine_session(wine_xorg2 ${CMAKE_BINARY_DIR}/wine-xorg2 SCRIPTS oneshot.sh resident.sh
+    ENV QUORIN_WINE_ARCH=${QUORIN_WINE_ARCH} QUORIN_WINE_DISPLAY=xorg QUORIN_WINE_MONITORS=2)
 
 # The shipped 32-bit build again under Wine 10, in a 64-bit prefix as on
 # 64-bit Windows: every case, then the scaled displays, a session per scale.
@@ -75,6 +79,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         ENV ${QUORIN_WINE10_ENV})
     quorin_wine_session(wine10_xorg ${CMAKE_BINARY_DIR}/wine10-xorg SCRIPTS oneshot.sh resident.sh
         ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DISPLAY=xorg)
+    quorin_wine_session(wine10_xorg2 ${CMAKE_BINARY_DIR}/wine10-xorg2 SCRIPTS oneshot.sh resident.sh
+        ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DISPLAY=xorg QUORIN_WINE_MONITORS=2)
     foreach(dpi 96 120 144 192)
         quorin_wine_session(wine10_dpi${dpi} ${CMAKE_BINARY_DIR}/wine10-dpi${dpi} SCRIPTS resident.sh
             ENV ${QUORIN_WINE10_ENV} QUORIN_WINE_DPI=${dpi})

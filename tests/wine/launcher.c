@@ -13,6 +13,8 @@
  *   qlaunch close <pid> <class> <report-file>
  *   qlaunch command <pid> <class> <id> <report-file>
  *   qlaunch untray <pid> <class> <report-file>
+ *   qlaunch notify <pid> <class> <report-file>
+ *   qlaunch monitors <report-file>
  *   qlaunch autostart <timeout-ms> <report-file>
  *   qlaunch noshell <ready-file> <close-file> <report-file>
  *   qlaunch holdmutex <name> <sddl> <ready-file> <close-file> <report-file>
@@ -46,7 +48,12 @@
  * WM_CLOSE to each top-level window of that class in that process; CLOSED
  * <count>.   command: posts WM_COMMAND with that identifier to them, as a
  * menu choice does; POSTED <count>.   untray: removes the notification icon
- * 1 of each of them, as another program could; REMOVED <count>.   popups:
+ * 1 of each of them, as another program could; REMOVED <count>.   notify:
+ * posts the tray program's icon callback (WM_USER + 100, icon 1) with
+ * WM_RBUTTONDOWN, then WM_RBUTTONUP, to them: what the shell sends an icon of
+ * the first version that the keyboard activates; POSTED <count>.   monitors:
+ * MONITOR <left> <top> <right> <bottom> <primary 0|1>, one line per monitor
+ * that EnumDisplayMonitors lists, in its order.   popups:
  * POPUP <pid> <left>
  * <top> <right> <bottom>, one line per visible popup menu window ("#32768"),
  * topmost first.
@@ -387,6 +394,22 @@ static int ParseMode(const char *s, DEVMODEA *dm)
     return 1;
 }
 
+static BOOL CALLBACK ListMonitor(HMONITOR monitor, HDC dc, LPRECT rect, LPARAM param)
+{
+    MONITORINFO info;
+    char buf[96];
+    (void)dc;
+    (void)rect;
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoA(monitor, &info))
+        return TRUE;
+    snprintf(buf, sizeof buf, "%ld\t%ld\t%ld\t%ld\t%d", (long)info.rcMonitor.left,
+             (long)info.rcMonitor.top, (long)info.rcMonitor.right, (long)info.rcMonitor.bottom,
+             (info.dwFlags & MONITORINFOF_PRIMARY) ? 1 : 0);
+    AppendLine((Report *)param, "MONITOR", buf);
+    return TRUE;
+}
+
 static int VerbModes(Report *r)
 {
     DEVMODEA dm;
@@ -417,7 +440,10 @@ static int ParsePoint(const char *xs, const char *ys, long *x, long *y)
     return *ys != '\0' && *end == '\0';
 }
 
-enum { SCAN_WINDOWS, SCAN_POPUPS, SCAN_CLOSE, SCAN_COMMAND, SCAN_UNTRAY };
+enum { SCAN_WINDOWS, SCAN_POPUPS, SCAN_CLOSE, SCAN_COMMAND, SCAN_UNTRAY, SCAN_NOTIFY };
+
+/* quorin's icon callback message, as it registers it with the shell. */
+#define TRAY_CALLBACK (WM_USER + 100)
 
 typedef struct {
     int what;
@@ -461,6 +487,11 @@ static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM param)
         if (pid == scan->pid && PostMessageA(hwnd, WM_COMMAND, scan->command, 0))
             ++scan->count;
         break;
+    case SCAN_NOTIFY:
+        if (pid == scan->pid && PostMessageA(hwnd, TRAY_CALLBACK, 1, WM_RBUTTONDOWN) &&
+            PostMessageA(hwnd, TRAY_CALLBACK, 1, WM_RBUTTONUP))
+            ++scan->count;
+        break;
     default:
         if (pid == scan->pid) {
             NOTIFYICONDATAA icon;
@@ -478,7 +509,7 @@ static BOOL CALLBACK ListWindow(HWND hwnd, LPARAM param)
 
 static int VerbScan(int what, const char *cls, DWORD pid, WPARAM command, Report *r)
 {
-    static const char *const counted[] = {NULL, NULL, "CLOSED", "POSTED", "REMOVED"};
+    static const char *const counted[] = {NULL, NULL, "CLOSED", "POSTED", "REMOVED", "POSTED"};
     WindowScan scan;
     memset(&scan, 0, sizeof scan);
     scan.what = what;
@@ -900,6 +931,8 @@ static int Usage(void)
             "       qlaunch spawnw <exe-file> <report-file>\n"
             "       qlaunch command <pid> <class> <id> <report-file>\n"
             "       qlaunch untray <pid> <class> <report-file>\n"
+            "       qlaunch notify <pid> <class> <report-file>\n"
+            "       qlaunch monitors <report-file>\n"
             "       qlaunch autostart <timeout-ms> <report-file>\n"
             "       qlaunch noshell <ready-file> <close-file> <report-file>\n"
             "       qlaunch holdmutex <name> <sddl> <ready-file> <close-file> <report-file>\n"
@@ -1038,6 +1071,15 @@ int main(int argc, char **argv)
             return Usage();
         path = argv[4];
         rc = VerbScan(SCAN_UNTRAY, argv[3], pid, 0, &report);
+    } else if (strcmp(verb, "notify") == 0 && argc == 5) {
+        DWORD pid;
+        if (!ParseNumber(argv[2], &pid) || pid == 0)
+            return Usage();
+        path = argv[4];
+        rc = VerbScan(SCAN_NOTIFY, argv[3], pid, 0, &report);
+    } else if (strcmp(verb, "monitors") == 0 && argc == 3) {
+        path = argv[2];
+        rc = EnumDisplayMonitors(NULL, NULL, ListMonitor, (LPARAM)&report) ? 0 : 3;
     } else if (strcmp(verb, "spawnw") == 0 && argc == 4) {
         path = argv[3];
         rc = VerbSpawnWide(argv[2], &report);

@@ -25,7 +25,26 @@ timeout_ms=10000
 # 60, 72, 75 and 85, 1024x768 at 60, 70, 75 and 85, 1152x864 at 75 only,
 # 1600x1200 at 60, 65, 70, 75 and 85, 1920x1080 at 60 only.
 # The Xorg sessions run only the rows that switch.
+# Beside a second monitor (QUORIN_WINE_MONITORS=2) two more columns: the
+# layout that x_layout sets up before the run, and the X server's outputs
+# afterwards as x_outputs prints them, = for the session's.  Wine keeps the
+# second monitor beside the primary: on its right it follows the primary's
+# new right edge, on its left it stays at the X origin and the primary, at
+# Windows' 0,0, keeps its X position.  1536x1152 is DUMMY1's alone.  Only
+# these rows run there.
 case_table() {
+    if [ "${QUORIN_WINE_MONITORS:-1}" = 2 ]; then
+        cat <<'EOF'
+second-right|800x600|-||0|800x600x32@85|right|DUMMY0 800x600@85+0+0 primary, DUMMY1 1280x1024@85+800+0
+second-right-rate|1600x1200@75|-||0|1600x1200x32@75|right|DUMMY0 1600x1200@75+0+0 primary, DUMMY1 1280x1024@85+1600+0
+second-left-rate|800x600@56|-||0|800x600x32@56|left|DUMMY0 800x600@56+1280+0 primary, DUMMY1 1280x1024@85+0+0
+second-left-safe|-safe|-||0|640x480x32@60|left|DUMMY0 640x480@60+1280+0 primary, DUMMY1 1280x1024@85+0+0
+second-larger-safe|-safe|-||0|640x480x32@60|large|DUMMY0 640x480@60+0+0 primary, DUMMY1 1920x1200@60+640+0
+second-only|1536x1152|Error|Display mode change failed|0|=|right|=
+primary-moved|800x600|-||0|800x600x32@85|primary|DUMMY0 1024x768@85+0+0, DUMMY1 800x600@85+1024+0 primary
+EOF
+        return
+    fi
     [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ] || cat <<'EOF'
 usage|-?|Usage|quorin -safe\n      sets the display mode to 640x480x(32 bits/pixel) at 60 Hz\nquorin <width>x<height>[x<bpp>][@<freq>]\n      sets a custom display mode\n|0|=
 too-many|800x600 16|Error|Too many parameters|0|=
@@ -61,11 +80,21 @@ usage_exit() {
 # shellcheck source=case-env.sh
 . "$here/case-env.sh"
 
+# The X server's outputs first: under Wine 8 the primary that a case moved
+# would take the mode meant for DUMMY0.
 restore_display() {
     local report=$work/restore.txt
+    rm -f "$report"
+    x_restore || return 1
     ql set "$baseline" "$(win_path "$report")"
     [ "$(cat "$report" 2>/dev/null)" = "RESULT	0
-MODE	$baseline" ]
+MODE	$baseline" ] && x_restored
+}
+
+# What restore_display left, for a failure line.
+display_now() {
+    flatten 2>/dev/null <"$work/restore.txt"
+    [ "${QUORIN_WINE_MONITORS:-1}" != 2 ] || printf ' (X server: %s)' "$(x_outputs)"
 }
 
 if [ "${1:-}" = --list ]; then
@@ -75,12 +104,25 @@ fi
 [ $# -eq 1 ] || usage_exit "usage: oneshot.sh CASE | --list"
 row=$(case_table | awk -F'|' -v n="$1" '$1 == n { print; exit }')
 [ -n "$row" ] || usage_exit "unknown case '$1' (see --list)"
-IFS='|' read -r name command caption text exit_code mode <<<"$row"
+IFS='|' read -r name command caption text exit_code mode layout outputs <<<"$row"
 
 join_session
 baseline=1024x768x32@60
 [ "${QUORIN_WINE_DISPLAY:-xvfb}" != xorg ] || baseline=1024x768x32@85
 [ "$mode" != = ] || mode=$baseline
+[ "$outputs" != = ] || outputs=$x_baseline
+# Beside a second monitor, after an outside xrandr change, Wine 10's
+# ChangeDisplaySettingsA itself can take about 10 s to return (a bare call
+# too): the run may take that long.
+[ "${QUORIN_WINE_MONITORS:-1}" != 2 ] || timeout_ms=30000
+# Wine 8 makes the output that xrandr made primary Windows' primary.  Wine 10
+# keeps the primary that its display cache started with: the switch sets
+# DUMMY0, now left of DUMMY1, and DUMMY1 takes DUMMY0's former mode, though
+# a new process reads DUMMY1 as the primary's mode.
+if [ "$name" = primary-moved ] && [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ]; then
+    mode=1024x768x32@85
+    outputs="DUMMY0 800x600@85+1024+0, DUMMY1 1024x768@85+0+0 primary"
+fi
 # Wine 8 emulates a colour depth other than the X screen's only within the
 # process that switched to it: the process that reads the mode afterwards
 # finds the screen's 32 bits (Wine 10 keeps the depth for every process).
@@ -91,7 +133,7 @@ restored=0
 # shellcheck disable=SC2317  # run by the EXIT trap
 finish() {
     [ "$restored" = 1 ] || restore_display ||
-        echo "oneshot.sh: $name: could not restore $baseline" >&2
+        echo "oneshot.sh: $name: could not restore $baseline: $(display_now)" >&2
     rm -rf "$work"
 }
 trap finish EXIT
@@ -104,7 +146,11 @@ elapsed() {
 
 # Under load Wine now and then fails to start a program at all; try twice.
 if ! restore_display && ! { sleep 0.5 && restore_display; }; then
-    echo "FAIL $name: could not set the starting mode $baseline: $(flatten 2>/dev/null <"$work/restore.txt")"
+    echo "FAIL $name: could not set the starting mode $baseline: $(display_now)"
+    exit 1
+fi
+if [ -n "$layout" ] && ! x_layout "$layout"; then
+    echo "FAIL $name: Wine did not take in the layout '$layout': X server [$(x_outputs)], Wine's monitors $(flatten 2>/dev/null <"$work/monitors.txt")"
     exit 1
 fi
 
@@ -118,6 +164,7 @@ expected=$work/expected.txt
 ql run "$(win_path "$bin/quorin.exe")" "$(win_path "$work/cmdline.txt")" \
     "$(win_path "$work/report.txt")" "$((timeout_ms * slow))"
 ql_rc=$?
+[ -z "$outputs" ] || x_after=$(x_outputs)
 restore_display
 restore_rc=$?
 restored=1
@@ -127,12 +174,16 @@ if [ "$ql_rc" -gt 1 ]; then
     echo "FAIL $name: qlaunch failed ($ql_rc): $(tr '\n' ' ' <"$work/qlaunch.err") ($(elapsed))"
     exit 1
 fi
+if [ -n "$outputs" ] && [ "$x_after" != "$outputs" ]; then
+    echo "FAIL $name: expected the X server's outputs [$outputs] got [$x_after] ($(elapsed))"
+    exit 1
+fi
 if ! cmp -s "$expected" "$work/report.txt"; then
     echo "FAIL $name: expected $(flatten <"$expected") got $got ($(elapsed))"
     exit 1
 fi
 if [ "$restore_rc" -ne 0 ]; then
-    echo "FAIL $name: passed, but the display did not return to $baseline: $(flatten <"$work/restore.txt") ($(elapsed))"
+    echo "FAIL $name: passed, but the display did not return to $baseline: $(display_now) ($(elapsed))"
     exit 1
 fi
 echo "PASS $name ($(elapsed))"

@@ -54,12 +54,17 @@ sub_low=0
 sub_autostart=2
 sub_save=4
 
-# A scaled session (QUORIN_WINE_DPI) and an Xorg one (QUORIN_WINE_DISPLAY)
-# run only their own cases; the guide's uninstall command is for the shipped
-# build on 64-bit Windows, the Wine 10 sessions.
+# A scaled session (QUORIN_WINE_DPI), an Xorg one (QUORIN_WINE_DISPLAY) and
+# one beside a second monitor (QUORIN_WINE_MONITORS) run only their own
+# cases; the guide's uninstall command is for the shipped build on 64-bit
+# Windows, the Wine 10 sessions.
 case_names() {
     if [ -n "${QUORIN_WINE_DPI:-}" ]; then
         printf '%s\n' scaled-menu scaled-oneshot
+        return
+    fi
+    if [ "${QUORIN_WINE_MONITORS:-1}" = 2 ]; then
+        printf '%s\n' menu-second-right menu-second-left menu-on-second
         return
     fi
     if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
@@ -118,6 +123,16 @@ if [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
     park_x=600
     park_y=440
 fi
+# The X position of Windows' origin, the primary's corner: X's own
+# coordinates start at the left of the leftmost output.  qlaunch's rectangles
+# are shifted by it for the screenshots and the pointer, which go by X's.
+origin_x=0
+origin_y=0
+# How long a switch from the menu may take.  Beside a second monitor, after
+# an outside xrandr change, Wine 10's ChangeDisplaySettingsA itself can take
+# about 10 s to return (a bare call too).
+switch_wait=5
+[ "${QUORIN_WINE_MONITORS:-1}" != 2 ] || switch_wait=20
 [ -f "$bin/Quorin.ico" ] || usage_exit "no Quorin.ico in $bin (set QUORIN_WINE_BIN)"
 tools="xdotool import convert compare identify"
 [ "${QUORIN_WINE_DISPLAY:-xvfb}" != xorg ] || tools+=" xrandr"
@@ -158,17 +173,6 @@ report() {
     cat "$r" 2>/dev/null
 }
 
-# poll SECONDS COMMAND...: runs COMMAND every 50 ms until it succeeds.
-poll() {
-    local deadline=$((${EPOCHREALTIME/./} + $1 * slow * 1000000))
-    shift
-    while :; do
-        "$@" && return 0
-        [ "${EPOCHREALTIME/./}" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
-
 current_mode() {
     report mode | sed -n 's/^MODE\t//p'
 }
@@ -177,8 +181,10 @@ mode_is() {
     [ "$(current_mode)" = "$1" ]
 }
 
+# The X server's outputs first: under Wine 8 the primary that a case moved
+# would take the mode meant for DUMMY0.
 restore_display() {
-    [ "$(report set "$baseline" | flatten)" = "[RESULT|0][MODE|$baseline]" ]
+    x_restore && [ "$(report set "$baseline" | flatten)" = "[RESULT|0][MODE|$baseline]" ] && x_restored
 }
 
 # QUORIN_REG_VIEW (/reg:32 under Wine 10) reads the view that the program writes.
@@ -318,8 +324,8 @@ tray_area() {
     if [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ] || [ "${QUORIN_WINE_DISPLAY:-xvfb}" = xorg ]; then
         [ "${QUORIN_WINE_IMPL:-wine8}" = wine10 ] || class=__winex11_standalone_tray
         # Not the empty stand-in of qlaunch noshell, which comes first.
-        report windows "$class" |
-            awk -F'\t' '$1 == "WINDOW" && $6 > $4 && $7 > $5 { print $6 - $4, $7 - $5, $4, $5; exit }'
+        report windows "$class" | awk -F'\t' -v ox="$origin_x" -v oy="$origin_y" '
+            $1 == "WINDOW" && $6 > $4 && $7 > $5 { print $6 - $4, $7 - $5, $4 + ox, $5 + oy; exit }'
     else
         echo "$((desk_w / 2)) 32 $((desk_w / 2)) $((desk_h - 32))"
     fi
@@ -386,7 +392,8 @@ keep() {
 
 # The rectangles "l t r b" of the visible menus of process $1, topmost first.
 popups_of() {
-    report popups | awk -F'\t' -v p="$1" '$1 == "POPUP" && $2 == p { print $3, $4, $5, $6 }'
+    report popups | awk -F'\t' -v p="$1" -v ox="$origin_x" -v oy="$origin_y" '
+        $1 == "POPUP" && $2 == p { print $3 + ox, $4 + oy, $5 + ox, $6 + oy }'
 }
 
 popup_count_is() {
@@ -449,12 +456,14 @@ reference() {
     cat >"$work/$tag.items"
     rm -f "$rep" "$closing"
     xdotool mousemove "$park_x" "$park_y"
-    "$WINE" "$bin/qlaunch.exe" menu "$(win_path "$work/$tag.items")" "$x" "$y" \
+    "$WINE" "$bin/qlaunch.exe" menu "$(win_path "$work/$tag.items")" $((x - origin_x)) $((y - origin_y)) \
         "$(win_path "$rep")" "$(win_path "$closing")" $((15000 * slow)) >>"$work/qlaunch.err" 2>&1 &
     reference_pid=$!
     poll 10 test -f "$rep" || fail "$tag: qlaunch's reference menu did not open"
-    ref_rect=$(awk -F'\t' '$1 == "POPUP" { print $2, $3, $4, $5 }' "$rep")
-    mapfile -t ref_items < <(awk -F'\t' '$1 == "ITEM" { print $3, $4, $5, $6 }' "$rep")
+    ref_rect=$(awk -F'\t' -v ox="$origin_x" -v oy="$origin_y" '
+        $1 == "POPUP" { print $2 + ox, $3 + oy, $4 + ox, $5 + oy }' "$rep")
+    mapfile -t ref_items < <(awk -F'\t' -v ox="$origin_x" -v oy="$origin_y" '
+        $1 == "ITEM" { print $3 + ox, $4 + oy, $5 + ox, $6 + oy }' "$rep")
     crop "$ref_rect" "$work/$tag-ref.png" || fail "$tag: the reference menu did not settle"
     touch "$closing"
     wait "$reference_pid"
@@ -463,10 +472,23 @@ reference() {
 
 # open_menu TAG BUTTON: presses BUTTON (1 left, 3 right) on the icon, parks
 # the pointer and takes the picture of the resident's menu; sets got_rect.
+# BUTTON key: the keyboard opens the menu with the pointer resting at the
+# click point, which need not be on the icon (Win+B, the arrows to the icon,
+# then Enter: the shell sends an icon of the first version WM_RBUTTONDOWN, as
+# qlaunch notify posts it).
 open_menu() {
-    xdotool mousemove "$click_x" "$click_y" click "$2" mousemove "$park_x" "$park_y"
+    local how="pressing button $2 on the icon at $click_x,$click_y"
+    if [ "$2" = key ]; then
+        how="its keyboard activation with the pointer at $click_x,$click_y"
+        xdotool mousemove "$click_x" "$click_y"
+        [ "$(report notify "$pid" "Quorin Tray" | flatten)" = "[POSTED|1]" ] ||
+            fail "$1: could not post the icon's notification to pid $pid"
+    else
+        xdotool mousemove "$click_x" "$click_y" click "$2" mousemove "$park_x" "$park_y"
+    fi
     poll 5 popup_count_is "$pid" 1 ||
-        fail "$1: expected one menu of pid $pid after pressing button $2 on the icon at $click_x,$click_y, got [$(popups_of "$pid" | tr '\n' ',')]"
+        fail "$1: expected one menu of pid $pid after $how, got [$(popups_of "$pid" | tr '\n' ',')]"
+    xdotool mousemove "$park_x" "$park_y"
     got_rect=$(popups_of "$pid")
     crop "$got_rect" "$work/$1-got.png" || fail "$1: the menu did not settle"
 }
@@ -509,7 +531,7 @@ open_settings() {
 # menu and its Settings submenu against the references; leaves top_items and
 # sub_items for clicking, and the menus closed.
 # open_expected_menu TAG MODES CHECKED [BUTTON]: opens the menu with that
-# button (3 right, 1 left) and checks it against the reference of those items;
+# button (3 right, 1 left, key) and checks it against the reference of those items;
 # the menu stays open.
 open_expected_menu() {
     reference "$1" "$click_x" "$click_y" < <(mode_items "$2" "$3")
@@ -977,7 +999,7 @@ item_rect() {
 choose_item() {
     local size=${2%@*} rate=${2#*@}
     click "$(item_rect "$1" "$2")"
-    poll 5 mode_is "${size}x$3@$rate" ||
+    poll "$switch_wait" mode_is "${size}x$3@$rate" ||
         fail "choosing \"$size $rate Hz\": expected mode ${size}x$3@$rate got $(current_mode)"
 }
 
@@ -1095,6 +1117,72 @@ add_x_mode() {
         xrandr --addmode "$1" "quorin-$2"
 }
 
+# --- beside a second monitor ----------------------------------------------
+
+# arrange LAYOUT: x_layout, and Windows' origin in X's coordinates.
+arrange() {
+    x_layout "$1" ||
+        fail "Wine did not take in the layout '$1': X server [$(x_outputs)], Wine's monitors $(flatten 2>/dev/null <"$work/monitors.txt")"
+    read -r origin_x origin_y < <(x_rects | awk '$7 == 1 { print $4, $5 }')
+    park_x=$((park_x + origin_x))
+    park_y=$((park_y + origin_y))
+}
+
+outputs_are() {
+    [ "$(x_outputs)" = "$1" ]
+}
+
+# outputs_become OUTPUTS WHAT: the X server's word after WHAT.
+outputs_become() {
+    poll "$switch_wait" outputs_are "$1" ||
+        fail "after $2: expected the X server's outputs [$1] got [$(x_outputs)]"
+}
+
+# The menu holds the primary's modes only, not the 1536x1152 that DUMMY1
+# alone offers, and checks the primary's; an item switches the primary, and
+# DUMMY1 keeps its mode beside it.
+case_menu_second_right() {
+    local holders
+    holders=$(xrandr --current | awk '/^[^ ]/ { out = $1 } $1 == "quorin-1536x1152" { print out }' | tr '\n' ' ')
+    [ "$holders" = "DUMMY1 " ] || fail "expected the session's 1536x1152 on DUMMY1 alone, got it on [$holders]"
+    start_resident
+    locate_icon
+    open_expected_menu top "$modes_xorg" 1024x768@85
+    choose_item "$modes_xorg" 800x600@72 32
+    outputs_become "DUMMY0 800x600@72+0+0 primary, DUMMY1 1280x1024@85+800+0" "choosing \"800x600 72 Hz\""
+}
+
+# DUMMY1 on the left, in negative Windows coordinates.  The keyboard opens
+# the menu, the pointer on the primary: Wine 10 leaves the notification
+# area's X window at X's top left, on DUMMY1, when the screen moves under it,
+# and a press there would not reach the icon where Windows has it.
+case_menu_second_left() {
+    arrange left
+    start_resident
+    click_x=$((origin_x + 40))
+    click_y=$((origin_y + 60))
+    open_expected_menu top "$modes_xorg" 1024x768@85 key
+    choose_item "$modes_xorg" 640x480@75 32
+    outputs_become "DUMMY0 640x480@75+1280+0 primary, DUMMY1 1280x1024@85+0+0" "choosing \"640x480 75 Hz\""
+}
+
+# The pointer rests on DUMMY1 near its bottom left corner when the keyboard
+# opens the menu: it opens there, whole, within DUMMY1, as qlaunch's own menu
+# at that point does.
+case_menu_on_second() {
+    local w h l t ml mt mr mb
+    arrange right
+    read -r w h l t < <(x_rects | awk '$1 == "DUMMY1" { print $2, $3, $4, $5 }')
+    start_resident
+    click_x=$((l + 20))
+    click_y=$((t + h - 20))
+    open_expected_menu top "$modes_xorg" 1024x768@85 key
+    read -r ml mt mr mb <<<"$got_rect"
+    [ "$ml" -ge "$l" ] && [ "$mt" -ge "$t" ] && [ "$mr" -le $((l + w)) ] && [ "$mb" -le $((t + h)) ] ||
+        fail "expected the menu within DUMMY1 [$l $t $((l + w)) $((t + h))], got it at [$got_rect]"
+    close_menus top
+}
+
 # --- not a test: menu_timing.sh --------------------------------------------
 
 # time_menu_opening EXE: a fresh instance of that program, a right-button
@@ -1203,7 +1291,8 @@ case_uninstall_command() {
 }
 
 trap finish EXIT
-restore_display || fail "could not set the starting mode $baseline: $(report mode | flatten)"
+restore_display ||
+    fail "could not set the starting mode $baseline: $(report mode | flatten)$([ "${QUORIN_WINE_MONITORS:-1}" != 2 ] || echo " (X server: $(x_outputs))")"
 clear_registry
 [ -z "$(tray_pids)" ] ||
     fail "a resident instance from before is still running (pids $(tray_pids | tr '\n' ' '))"

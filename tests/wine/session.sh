@@ -26,6 +26,9 @@
 #   rates (56 to 85 Hz), 1024x768 at 85 Hz to start with, and modes added
 #   with xrandr; Wine runs without a virtual desktop, its notification area a
 #   small window of its own.  Not with QUORIN_WINE_DPI or QUORIN_USE_DISPLAY.
+# QUORIN_WINE_MONITORS: 1 (default) or 2, Xorg only: a second monitor,
+#   1280x1024 at 85 Hz on the dummy's output DUMMY1, right of the primary
+#   DUMMY0, before Wine starts; it alone offers 1536x1152.
 # QUORIN_WINE_BIN: directory holding qlaunch.exe of that width (default:
 #   build/win64 or build/win32 of this tree; build/win32 under wine10).
 set -euo pipefail
@@ -49,6 +52,12 @@ case $xserver/$dpi in
 xvfb/* | xorg/) ;;
 xorg/*) echo "session.sh: an Xorg session is not scaled (QUORIN_WINE_DPI)" >&2; exit 1 ;;
 *) echo "session.sh: QUORIN_WINE_DISPLAY must be xvfb or xorg" >&2; exit 1 ;;
+esac
+monitors=${QUORIN_WINE_MONITORS:-1}
+case $xserver/$monitors in
+*/1 | xorg/2) ;;
+*/2) echo "session.sh: a second monitor needs the Xorg display (QUORIN_WINE_DISPLAY=xorg)" >&2; exit 1 ;;
+*) echo "session.sh: QUORIN_WINE_MONITORS must be 1 or 2" >&2; exit 1 ;;
 esac
 desktop=1024x768
 screen=1280x1024
@@ -178,9 +187,14 @@ wait_until() {
 }
 
 # The dummy driver's monitor takes every mode from 5 to 200 Hz, so the
-# driver offers its whole built-in list, each size at the rates it has.
+# driver offers its whole built-in list, each size at the rates it has, up to
+# the Virtual size.  Two monitors need room for the largest primary mode,
+# 1920x1200, beside the second's 1280x1024, which lets 2048x1152 in as well.
+# 256000 kB of video RAM holds either framebuffer.
 write_xorg_conf() {
-    cat >"$state/xorg.conf" <<'EOF'
+    local virtual="1920 1200"
+    [ "$monitors" = 1 ] || virtual="3200 1200"
+    cat >"$state/xorg.conf" <<EOF
 Section "Device"
     Identifier "dummy"
     Driver "dummy"
@@ -201,7 +215,7 @@ Section "Screen"
     SubSection "Display"
         Depth 24
         Modes "1024x768"
-        Virtual 1920 1200
+        Virtual $virtual
     EndSubSection
 EndSection
 EOF
@@ -263,6 +277,7 @@ write_env() {
         printf 'export QUORIN_REG_VIEW=%q\n' "$QUORIN_REG_VIEW"
         printf 'export QUORIN_WINE_DPI=%q\n' "$dpi"
         printf 'export QUORIN_WINE_DISPLAY=%q\n' "$xserver"
+        printf 'export QUORIN_WINE_MONITORS=%q\n' "$monitors"
     } >"$state/env"
 }
 
@@ -300,6 +315,22 @@ do_start() {
         wait_until 20 x_ready "$x_pid" "$n" ||
             die "${server[0]} :$n did not come up: $(tail -n 3 "$state/$xserver.out" | tr '\n' ' ')"
         export DISPLAY=":$n"
+    fi
+    if [ "$monitors" = 2 ]; then
+        # The dummy connects an output once it has a mode; a probe (xrandr
+        # without --current) then reports it connected, as Wine must see it.
+        # 1536x1152 at 60 Hz, a 4:3 size of neither the driver's list nor
+        # mode-gained's, is the second monitor's alone.
+        step "second monitor on DUMMY1"
+        xrandr --addmode DUMMY1 1280x1024 >>"$state/wine.log" 2>&1 &&
+            xrandr --output DUMMY1 --mode 1280x1024 --right-of DUMMY0 >>"$state/wine.log" 2>&1 &&
+            xrandr >/dev/null 2>>"$state/wine.log" &&
+            xrandr --newmode quorin-1536x1152 120.2803 1536 1584 1616 1696 1152 1155 1159 1182 \
+                -hsync +vsync >>"$state/wine.log" 2>&1 &&
+            xrandr --addmode DUMMY1 quorin-1536x1152 >>"$state/wine.log" 2>&1 ||
+            die "xrandr could not set up DUMMY1 (see $state/wine.log)"
+        xrandr --current | grep -qx 'DUMMY1 connected 1280x1024+1024+0 .*' ||
+            die "DUMMY1 did not come up at 1280x1024+1024+0: $(xrandr --current | grep '^DUMMY[01] ' | tr '\n' ' ')"
     fi
 
     export WINEPREFIX=$state/prefix
