@@ -90,7 +90,8 @@ void RebuildModeListBench(benchmark::State& state, bool allModes)
     const std::vector<stub::Mode> modes = MakeDisplay(count);
     Settings = SettingsRecord{allModes ? 0u : 640u, allModes, false};
     Seed(modes);
-    const int enumerationCalls = static_cast<int>(count) + 1;
+    // The current mode, every index and the first that fails.
+    const int enumerationCalls = static_cast<int>(count) + 2;
     int rebuildsSinceSeed = 0;
     bool everyRebuildEnumerated = true;
     for (auto _ : state) {
