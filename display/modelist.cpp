@@ -15,29 +15,19 @@ bool LowerRefresh(const DisplayMode& a, const DisplayMode& b)
            a.frequency < b.frequency;
 }
 
-// Drivers list a mode once per scaling variant, some also interlaced: one
-// entry each would give items of the same label.
-static bool Listed(const DisplayMode& mode)
-{
-    for (const DisplayMode& entry : ModeList) {
-        if (entry.width == mode.width && entry.height == mode.height &&
-            entry.bitsPerPixel == mode.bitsPerPixel && entry.frequency == mode.frequency) {
-            return true;
-        }
-    }
-    return false;
-}
-
+// The entries of one mode stand in falling order of rate, so the first whose
+// rate is not above the new one's decides: an equal one means the mode is
+// listed already (drivers list a mode once per scaling variant, some also
+// interlaced), a lower one takes the new rate.
 void AddOrReplaceMode(const DisplayMode& mode)
 {
-    if (Listed(mode)) {
-        return;
-    }
     for (DisplayMode& entry : ModeList) {
-        if (LowerRefresh(entry, mode)) {
-            entry.frequency = mode.frequency;
-            return;
+        if (entry.width != mode.width || entry.height != mode.height ||
+            entry.bitsPerPixel != mode.bitsPerPixel || entry.frequency > mode.frequency) {
+            continue;
         }
+        entry.frequency = mode.frequency;
+        return;
     }
     ModeList.push_back(mode);
 }
