@@ -28,6 +28,7 @@ struct Key {
 struct OpenKey {
     std::string id;
     REGSAM access;
+    std::string storeId; // the VirtualStore copy a virtualized reader sees first
 };
 
 struct RegistryState {
@@ -213,11 +214,11 @@ bool Virtualizes(const Key& base, REGSAM desired)
            (desired & WriteRights) != 0 && (Denied(base.root) & RegDenyWrite) != 0;
 }
 
-HKEY NewHandle(const std::string& id, REGSAM access)
+HKEY NewHandle(const std::string& id, REGSAM access, const std::string& storeId = std::string())
 {
     RegistryState& registry = Registry();
     const std::uintptr_t handle = registry.nextHandle++;
-    registry.open[handle] = OpenKey{id, access};
+    registry.open[handle] = OpenKey{id, access, storeId};
     return reinterpret_cast<HKEY>(handle);
 }
 
@@ -226,6 +227,11 @@ HKEY VirtualStoreHandle(const std::string& machinePath, REGSAM access)
 {
     const Key& userRoot = Registry().keys[Lower(UserRoot)];
     return NewHandle(CreatePath(userRoot, (VirtualStorePath + machinePath).c_str()), access);
+}
+
+std::string VirtualStoreId(const std::string& machinePath)
+{
+    return SubId(Registry().keys[Lower(UserRoot)], (VirtualStorePath + machinePath).c_str());
 }
 
 Value* FindValue(Key& key, const char* name)
@@ -237,6 +243,24 @@ Value* FindValue(Key& key, const char* name)
         }
     }
     return nullptr;
+}
+
+// A virtualized process reads a key of HKLM merged with its VirtualStore
+// copy, whose values take precedence.
+const Value* ReadableValue(HKEY handle, Key& key, const char* name)
+{
+    RegistryState& registry = Registry();
+    const auto open = registry.open.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (open != registry.open.end()) {
+        const OpenKey& entry = open->second;
+        const auto store = registry.keys.find(entry.storeId);
+        const Value* stored =
+            store != registry.keys.end() ? FindValue(store->second, name) : nullptr;
+        if (stored != nullptr) {
+            return stored;
+        }
+    }
+    return FindValue(key, name);
 }
 
 void StoreValue(Key& key, const char* name, DWORD type, const std::vector<BYTE>& data,
@@ -500,7 +524,8 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired
     if (!stub::AccessAllowed(base->root, desired)) {
         return ERROR_ACCESS_DENIED;
     }
-    *result = stub::NewHandle(id, desired);
+    const bool merged = stub::Registry().virtualized && base->root == HKEY_LOCAL_MACHINE;
+    *result = stub::NewHandle(id, desired, merged ? stub::VirtualStoreId(path) : std::string());
     return ERROR_SUCCESS;
 }
 
@@ -582,13 +607,15 @@ LONG QueryValue(const char* function, HKEY key, const char* valueName, const LPD
     if (type != nullptr) {
         FillJunk(*type);
     }
-    if (data != nullptr) {
-        std::memset(data, JunkByte, capacity);
+    // 0xdeadbeef over the whole buffer: its first byte is odd, so a flag
+    // byte read where nothing was written does not pass for a zero or even one.
+    for (DWORD i = 0; data != nullptr && i < capacity; ++i) {
+        data[i] = static_cast<BYTE>(Junk >> (8 * (i % 4)));
     }
     if (dataSize != nullptr) {
         *dataSize = Junk;
     }
-    const Value* value = FindValue(*found, valueName);
+    const Value* value = ReadableValue(key, *found, valueName);
     if (value == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }

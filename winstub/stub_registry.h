@@ -71,7 +71,8 @@ void FailModulePath(DWORD error);
 // program without a manifest started by a standard user: a key of
 // HKEY_LOCAL_MACHINE that may not be written is opened or created all the
 // same, as a copy under the user's Software\Classes\VirtualStore\MACHINE,
-// where the writes land. Off unless seeded; SetTokenInformation
+// where the writes land; a read of a key of HKEY_LOCAL_MACHINE takes a value
+// from that copy before the key's own. Off unless seeded; SetTokenInformation
 // with TokenVirtualizationEnabled switches it.
 void SeedRegistryVirtualization(bool virtualized);
 bool RegistryVirtualized();

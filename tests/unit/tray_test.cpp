@@ -31,6 +31,8 @@ std::string Hex(std::uintptr_t value)
 HINSTANCE const Instance = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(0x400000));
 const char SettingsKey[] = "Software\\Quorin";
 const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char VirtualStoreRunKey[] =
+    "Software\\Classes\\VirtualStore\\MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // Listed by default: 640x480, 800x600 and 1024x768 at 32 bits, in that order.
 const std::vector<stub::Mode> DisplayModes = {
@@ -567,6 +569,7 @@ TEST_F(TrayWindow, AutostartCheckMarkFollowsWhatTheRegistryHolds)
         bool checked;
         bool virtualized = false; // a 32-bit program without a manifest
         bool olderWindows = false; // no SetTokenInformation
+        bool virtualEntry = false; // a Run value a virtualized write left in the VirtualStore
     };
     const std::vector<Case> cases = {
         {"switch on", false, false, true},
@@ -576,13 +579,17 @@ TEST_F(TrayWindow, AutostartCheckMarkFollowsWhatTheRegistryHolds)
         // Windows would have the write land in the VirtualStore and call it done.
         {"switch on, machine part denied, writes virtualized", false, true, false, true},
         {"switch on, machine part denied, on a Windows without the token call", false, true, false, false, true},
+        // A virtualized reader sees the VirtualStore's copy first; logon never does.
+        {"an entry only in the VirtualStore, machine part denied", false, true, false, true, false, true},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         Fresh();
-        if (c.runValue) {
-            stub::SeedRegistryValue(HKEY_LOCAL_MACHINE, RunKey, "Quorin", REG_SZ,
+        stub::SeedRegistryKey(HKEY_LOCAL_MACHINE, RunKey);
+        if (c.runValue || c.virtualEntry) {
+            stub::SeedRegistryValue(c.runValue ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                                    c.runValue ? RunKey : VirtualStoreRunKey, "Quorin", REG_SZ,
                                     stub::RegistryText("\"C:\\Quorin\\quorin.exe\""));
         }
         if (c.denied) {
