@@ -7,6 +7,26 @@
 
 HANDLE InstanceMutex = nullptr;
 
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
+typedef BOOL(WINAPI* SetDllDirectoryWFunction)(LPCWSTR);
+
+// A system DLL that loads another by name at run time (uxtheme when a menu is
+// themed, dwmapi, ...) would find it beside the exe first, and a portable
+// exe lies where downloads land. Windows 7 without KB2533623 lacks the first
+// call; the second at least takes the current directory out of the search.
+static void LoadSystemLibrariesOnlyFromSystemFolder()
+{
+    const auto setDefaultDllDirectories =
+        FindSystemFunction<SetDefaultDllDirectoriesFunction>("kernel32.dll", "SetDefaultDllDirectories");
+    if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE) {
+        return;
+    }
+    const auto setDllDirectory = FindSystemFunction<SetDllDirectoryWFunction>("kernel32.dll", "SetDllDirectoryW");
+    if (setDllDirectory != nullptr) {
+        setDllDirectory(L"");
+    }
+}
+
 typedef BOOL(WINAPI* SetProcessDPIAwareFunction)();
 
 // Windows 8.1 and later scale the display size that an unaware process reads,
@@ -41,6 +61,7 @@ static void TurnRegistryVirtualizationOff()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine, int /*show*/)
 {
+    LoadSystemLibrariesOnlyFromSystemFolder();
     DeclareDpiAware();
     DisplayMode mode = {0, 0, 0, 0};
     const int handled = HandleCommandLine(commandLine != nullptr ? commandLine : "", mode);

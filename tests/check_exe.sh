@@ -36,7 +36,7 @@ done
 # Newer than the oldest Windows the program starts on: an import would stop it
 # from starting there, so these are looked up at run time.
 for function in SetProcessDPIAware ChangeWindowMessageFilter ChangeWindowMessageFilterEx IsWow64Process \
-    SetTokenInformation; do
+    SetTokenInformation SetDefaultDllDirectories SetDllDirectoryW; do
     printf '%s\n' "$headers" | grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$function\$" &&
         fail "imports $function, which older Windows lack"
 done

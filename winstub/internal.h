@@ -37,6 +37,8 @@ BOOL WINAPI ChangeWindowMessageFilter(UINT message, DWORD flag);
 BOOL WINAPI ChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* status);
 // kernel32's and advapi32's, for the same reason.
 BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64);
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
+BOOL WINAPI SetDllDirectoryW(LPCWSTR path);
 BOOL WINAPI SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information, LPVOID data,
                                 DWORD size);
 

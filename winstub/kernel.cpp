@@ -18,6 +18,7 @@ struct KernelState {
     bool failNextCreate = false;
     DWORD failError = 0;
     std::set<std::string> removedFunctions;
+    bool defaultDllDirectoriesFail = false;
     bool wow64 = false;
 };
 
@@ -62,6 +63,8 @@ const Export Exports[] = {
     {User32, "ChangeWindowMessageFilter", Exported(&ChangeWindowMessageFilter)},
     {User32, "ChangeWindowMessageFilterEx", Exported(&ChangeWindowMessageFilterEx)},
     {Kernel32, "IsWow64Process", Exported(&IsWow64Process)},
+    {Kernel32, "SetDefaultDllDirectories", Exported(&SetDefaultDllDirectories)},
+    {Kernel32, "SetDllDirectoryW", Exported(&SetDllDirectoryW)},
     {Advapi32, "SetTokenInformation", Exported(&SetTokenInformation)},
 };
 
@@ -113,6 +116,11 @@ void RemoveSystemFunction(const std::string& name)
     Kernel().removedFunctions.insert(name);
 }
 
+void FailDefaultDllDirectories()
+{
+    Kernel().defaultDllDirectoriesFail = true;
+}
+
 void SeedWow64(bool wow64)
 {
     Kernel().wow64 = wow64;
@@ -132,6 +140,24 @@ BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64)
     }
     FillJunk(*wow64);
     *wow64 = Kernel().wow64 ? TRUE : FALSE;
+    return TRUE;
+}
+
+// Only the flags Windows knows, and not none.
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags)
+{
+    Record("SetDefaultDllDirectories", Hex(flags));
+    const DWORD known = 0x1f00; // LOAD_LIBRARY_SEARCH_APPLICATION_DIR to _DEFAULT_DIRS
+    if (flags == 0 || (flags & ~known) != 0 || Kernel().defaultDllDirectoriesFail) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetDllDirectoryW(LPCWSTR path)
+{
+    Record("SetDllDirectoryW", path != nullptr ? Text(ToUtf8(path).c_str()) : Text(nullptr));
     return TRUE;
 }
 

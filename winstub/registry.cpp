@@ -45,6 +45,7 @@ struct RegistryState {
     DWORD moduleError = 0;
     bool virtualized = false;
     int openTokens = 0;
+    DWORD tokenAccess = 0;
 };
 
 const char UserRoot[] = "HKEY_CURRENT_USER";
@@ -763,6 +764,11 @@ bool stub::RegistryVirtualized()
     return Registry().virtualized;
 }
 
+int stub::OpenTokenHandles()
+{
+    return Registry().openTokens;
+}
+
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desired, HANDLE* token)
 {
     stub::Record("OpenProcessToken",
@@ -775,6 +781,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desired, HANDLE* token)
     stub::FillJunk(*token);
     *token = stub::ProcessToken;
     ++stub::Registry().openTokens;
+    stub::Registry().tokenAccess = desired;
     return TRUE;
 }
 
@@ -791,6 +798,10 @@ BOOL WINAPI stub::SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS info
     }
     if (information != TokenVirtualizationEnabled || data == nullptr || size != sizeof(DWORD)) {
         SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((Registry().tokenAccess & TOKEN_ADJUST_DEFAULT) == 0) {
+        SetError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     DWORD enabled = 0;

@@ -77,6 +77,8 @@ void FailCurrentSettings();
 // An older Windows: GetProcAddress does not find this function of user32,
 // kernel32 or advapi32.
 void RemoveSystemFunction(const std::string& name);
+// SetDefaultDllDirectories is there but fails, as for flags it does not know.
+void FailDefaultDllDirectories();
 // The 32-bit program on 64-bit Windows: IsWow64Process says so, and
 // HKEY_LOCAL_MACHINE\Software is seen through its 32-bit view,
 // Software\WOW6432Node, unless a key is opened with KEY_WOW64_64KEY.

@@ -76,6 +76,8 @@ void FailModulePath(DWORD error);
 // with TokenVirtualizationEnabled switches it.
 void SeedRegistryVirtualization(bool virtualized);
 bool RegistryVirtualized();
+// Access tokens opened and not yet closed.
+int OpenTokenHandles();
 
 } // namespace stub
 

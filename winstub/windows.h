@@ -173,10 +173,14 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 HANDLE WINAPI GetCurrentProcess(void);
 BOOL WINAPI CloseHandle(HANDLE object);
-// IsWow64Process (XP SP2 and later) is looked up at run time.
+// IsWow64Process (XP SP2 and later) is looked up at run time, and so are
+// SetDllDirectoryW (XP SP1) and SetDefaultDllDirectories (Windows 8, and 7
+// with KB2533623).
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 
 // Access tokens (advapi32); SetTokenInformation is looked up at run time, as
 // TokenVirtualizationEnabled came with Vista.
+#define TOKEN_ADJUST_PRIVILEGES 0x0020
 #define TOKEN_ADJUST_DEFAULT 0x0080
 typedef enum _TOKEN_INFORMATION_CLASS { TokenVirtualizationEnabled = 24 } TOKEN_INFORMATION_CLASS;
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desired, HANDLE* token);

@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "describe.h"
 #include "display/modelist.h"
 #include "settings/settings.h"
 #include "stub.h"
@@ -206,7 +207,9 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         std::vector<LONG> results;
         int changes;
         bool failureShown;
-        bool olderWindows = false; // no SetProcessDPIAware
+        std::vector<std::string> missing = {}; // functions an older Windows lacks
+        const char* librarySearch = "SetDefaultDllDirectories 0x800";
+        bool restrictionFails = false;
     } const cases[] = {
         {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false},
         {"800x600", {DISP_CHANGE_RESTART}, 1, false},
@@ -217,7 +220,11 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         {"-?", {}, 0, false},
         {"a b", {}, 0, false},
         {"bad", {}, 0, false},
-        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, true},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {"SetProcessDPIAware"}},
+        // Windows 7 without KB2533623: the current directory at least leaves the search.
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {"SetDefaultDllDirectories"}, "SetDllDirectoryW \"\""},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {}, "SetDefaultDllDirectories 0x800, SetDllDirectoryW \"\"", true},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {"SetDefaultDllDirectories", "SetDllDirectoryW"}, ""},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": [" + cases[i].text + "]");
@@ -225,8 +232,11 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         stub::SeedCurrentMode({1024, 768, 32, 60});
         stub::SeedModes({{800, 600, 32, 60}, {800, 600, 32, 75}});
         stub::ScriptChangeResults(cases[i].results);
-        if (cases[i].olderWindows) {
-            stub::RemoveSystemFunction("SetProcessDPIAware");
+        for (const std::string& missing : cases[i].missing) {
+            stub::RemoveSystemFunction(missing);
+        }
+        if (cases[i].restrictionFails) {
+            stub::FailDefaultDllDirectories();
         }
         std::vector<char> text(cases[i].text, cases[i].text + std::string(cases[i].text).size() + 1);
         EXPECT_EQ(0, WinMain(nullptr, nullptr, text.data(), 0));
@@ -236,7 +246,8 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
             failureShown = failureShown || (box.text == "Display mode change failed" && box.caption == "Error");
         }
         EXPECT_EQ(cases[i].failureShown, failureShown);
-        if (!cases[i].olderWindows) {
+        EXPECT_EQ(cases[i].librarySearch, LibrarySearchCalls()) << "the DLL search, first of all";
+        if (cases[i].missing.empty() || cases[i].missing[0] != "SetProcessDPIAware") {
             EXPECT_LT(stub::FirstCall("SetProcessDPIAware"), stub::FirstCall("EnumDisplaySettingsA"))
                 << "the display was read before the process declared itself DPI-aware";
         }
@@ -280,13 +291,13 @@ TEST_F(CommandLine, SecondResidentStartEndsWithOneAndNothingElse)
         EXPECT_EQ(1, WinMain(nullptr, nullptr, text, 0));
         EXPECT_EQ(1u, stub::IdleActionsLeft()) << "it stayed resident";
         // With no instance window to find, nothing is posted.
-        const std::vector<std::string> expected = {"GetModuleHandleA", "GetProcAddress",
-                                                   "SetProcessDPIAware", "CreateMutexA",
-                                                   "GetLastError", "FindWindowA"};
+        const std::vector<std::string> expected = {"GetModuleHandleA",   "GetProcAddress", "SetDefaultDllDirectories",
+                                                   "GetModuleHandleA",   "GetProcAddress", "SetProcessDPIAware",
+                                                   "CreateMutexA",       "GetLastError",   "FindWindowA"};
         EXPECT_EQ(expected, stub::CallNames());
         ASSERT_EQ(expected.size(), stub::Calls().size());
-        EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[3].args);
-        EXPECT_EQ("\"Quorin Tray\" (null)", stub::Calls()[5].args);
+        EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[6].args);
+        EXPECT_EQ("\"Quorin Tray\" (null)", stub::Calls()[8].args);
         EXPECT_EQ(cases[i].elevatedFirst, InstanceMutex == nullptr) << "the handle is kept, not closed";
         EXPECT_TRUE(stub::MessageBoxes().empty());
     }

@@ -3,6 +3,7 @@
 #define QUORIN_TESTS_DESCRIBE_H
 
 #include "display/display.h"
+#include "stub.h"
 
 #include <cstddef>
 #include <string>
@@ -21,6 +22,22 @@ inline std::string Describe(const std::vector<DisplayMode>& list)
         text += (i == 0 ? "" : ", ") + Describe(list[i]);
     }
     return text + "]";
+}
+
+// The calls that narrow the DLL search, "late: " first when anything but a
+// function look-up came before them.
+inline std::string LibrarySearchCalls()
+{
+    std::string text;
+    bool late = false;
+    for (const stub::Call& call : stub::Calls()) {
+        if (call.name == "SetDefaultDllDirectories" || call.name == "SetDllDirectoryW") {
+            text += (text.empty() ? "" : ", ") + call.name + " " + call.args;
+        } else if (text.empty() && call.name != "GetModuleHandleA" && call.name != "GetProcAddress") {
+            late = true;
+        }
+    }
+    return late && !text.empty() ? "late: " + text : text;
 }
 
 #endif

@@ -50,6 +50,9 @@ std::vector<BYTE> Approval(BYTE flags)
     return data;
 }
 
+// 259 characters: GetModuleFileNameW cuts it, and no Run value is written.
+const std::string PathTooLong = "C:\\" + std::string(256, 'a');
+
 Seed Approved(BYTE flags, const char* key = ApprovedKey)
 {
     return Seed{HKEY_LOCAL_MACHINE, key, "Quorin", REG_BINARY, Approval(flags)};
@@ -312,6 +315,7 @@ TEST_F(SettingsStore, TaskManagerApprovalFollowsTheMark)
         bool agrees;
         bool approvalLeft; // any approval value afterwards
         const char* approvalKey;
+        const char* modulePath = nullptr;
     } const cases[] = {
         {"on, never approved", true, {}, false, nullptr, true, true, ApprovedKey},
         {"on, switched off in Task Manager", true, {Approved(3)}, false, nullptr, true, true, ApprovedKey},
@@ -327,6 +331,9 @@ TEST_F(SettingsStore, TaskManagerApprovalFollowsTheMark)
         {"off, the approval not removed: no Run value, off all the same", false,
          {RunValue(REG_SZ, stub::RegistryText("x")), Approved(2)}, false, "StartupApproved\\Run", true, true, ApprovedKey},
         {"off, never approved", false, {}, false, nullptr, true, false, ApprovedKey},
+        // The entry stays off in Task Manager as the mark does.
+        {"on, switched off, a path that does not fit", true, {Approved(3)}, false, nullptr, false, true, ApprovedKey,
+         PathTooLong.c_str()},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const auto& c = cases[i];
@@ -334,6 +341,9 @@ TEST_F(SettingsStore, TaskManagerApprovalFollowsTheMark)
         stub::Reset();
         Plant(c.seeds);
         stub::SeedWow64(c.wow64);
+        if (c.modulePath != nullptr) {
+            stub::SeedModulePath(c.modulePath);
+        }
         if (c.failingKey != nullptr) {
             stub::FailNextRegistryWrite("Quorin", ERROR_ACCESS_DENIED, c.failingKey);
         }
@@ -343,9 +353,12 @@ TEST_F(SettingsStore, TaskManagerApprovalFollowsTheMark)
 
         const stub::RegistryValue run =
             stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, c.wow64 ? Run32Key : RunKey, "Quorin");
-        EXPECT_EQ(c.autostart, run.found);
+        EXPECT_EQ(c.autostart && c.modulePath == nullptr, run.found);
         const stub::RegistryValue approval = stub::ReadRegistryValue(HKEY_LOCAL_MACHINE, c.approvalKey, "Quorin");
         EXPECT_EQ(c.approvalLeft, approval.found);
+        if (!c.agrees) {
+            EXPECT_EQ(Approval(3), approval.data) << "the switch-off was undone";
+        }
         if (c.autostart && c.agrees && c.failingKey == nullptr) {
             EXPECT_EQ(static_cast<DWORD>(REG_BINARY), approval.type);
             EXPECT_EQ(on, approval.data);

@@ -403,8 +403,18 @@ TEST_F(TrayWindow, ASecondStartBringsTheRunningInstancesIconBack)
 
 TEST_F(TrayWindow, ResidentStartTakesTheMutexThenLoadsSettingsThenRegistersTheClass)
 {
+    // Windows XP SP1 has neither call that narrows the DLL search.
+    stub::RemoveSystemFunction("SetDefaultDllDirectories");
+    stub::RemoveSystemFunction("SetDllDirectoryW");
     Then([] { PostToTray(WM_CLOSE, 0, 0); });
     EXPECT_EQ(0, RunResident());
+    EXPECT_EQ("", LibrarySearchCalls());
+    EXPECT_EQ(1u, stub::Windows().size());
+
+    Fresh();
+    Then([] { PostToTray(WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, RunResident());
+    EXPECT_EQ("SetDefaultDllDirectories 0x800", LibrarySearchCalls()) << "the DLL search, first of all";
     const std::size_t mutex = FirstCall("CreateMutexA");
     ASSERT_LT(mutex + 1, stub::Calls().size());
     EXPECT_EQ("0x0 1 \"Quorin\"", stub::Calls()[mutex].args);
@@ -619,6 +629,7 @@ TEST_F(TrayWindow, AutostartCheckMarkFollowsWhatTheRegistryHolds)
         EXPECT_FALSE(stub::ReadRegistryValue(HKEY_CURRENT_USER, SettingsKey, "DisplayLoRes").found)
             << "the autostart command saved the filters";
         EXPECT_FALSE(stub::RegistryVirtualized()) << "virtualization left on";
+        EXPECT_EQ(0, stub::OpenTokenHandles()) << "the token was left open";
     }
 }
 
