@@ -36,7 +36,7 @@ void FindBestFrequency(DisplayMode& mode)
     devmode.dmSize = sizeof devmode;
     // Index 0 first: it makes the driver refresh its mode cache.
     for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &devmode) != 0; ++i) {
-        if (devmode.dmPelsWidth == mode.width && devmode.dmPelsHeight == mode.height &&
+        if ((devmode.dmDisplayFlags & DM_INTERLACED) == 0 && devmode.dmPelsWidth == mode.width && devmode.dmPelsHeight == mode.height &&
             devmode.dmBitsPerPel == mode.bitsPerPixel && devmode.dmDisplayFrequency > mode.frequency) {
             mode.frequency = devmode.dmDisplayFrequency;
         }
@@ -54,7 +54,10 @@ std::int32_t ApplyDisplayMode(DisplayMode& mode)
     DEVMODEA devmode;
     std::memset(&devmode, 0, sizeof devmode);
     devmode.dmSize = sizeof devmode;
-    devmode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+    // Progressive, said outright: a mode that is listed interlaced too would
+    // otherwise be whichever of the two Windows takes.
+    devmode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFLAGS | DM_DISPLAYFREQUENCY;
+    devmode.dmDisplayFlags = 0;
     devmode.dmBitsPerPel = mode.bitsPerPixel;
     devmode.dmPelsWidth = mode.width;
     devmode.dmPelsHeight = mode.height;

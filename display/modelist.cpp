@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstddef>
 #include <cstring>
+#include <set>
 
 std::vector<DisplayMode> ModeList;
 
@@ -17,8 +19,7 @@ bool LowerRefresh(const DisplayMode& a, const DisplayMode& b)
 
 // The entries of one mode stand in falling order of rate, so the first whose
 // rate is not above the new one's decides: an equal one means the mode is
-// listed already (drivers list a mode once per scaling variant, some also
-// interlaced), a lower one takes the new rate.
+// listed already, a lower one takes the new rate.
 void AddOrReplaceMode(const DisplayMode& mode)
 {
     for (DisplayMode& entry : ModeList) {
@@ -67,15 +68,23 @@ void RebuildModeList()
 void RebuildModeList(std::uint32_t depth)
 {
     std::vector<DisplayMode>().swap(ModeList);
+    // Drivers list a mode once per scaling variant: a repeat that came after
+    // its size's rate was raised would otherwise be an item of its own.
+    std::set<std::array<std::uint32_t, 3>> seen;
     DEVMODEA devmode;
     std::memset(&devmode, 0, sizeof devmode);
     devmode.dmSize = sizeof devmode;
     for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &devmode) != 0; ++i) {
-        if (devmode.dmBitsPerPel != depth || devmode.dmPelsWidth < Settings.minWidth) {
+        // An interlaced twin would add a rate the program cannot ask for.
+        if ((devmode.dmDisplayFlags & DM_INTERLACED) != 0 || devmode.dmBitsPerPel != depth ||
+            devmode.dmPelsWidth < Settings.minWidth) {
             continue;
         }
         const bool standardRatio = devmode.dmPelsWidth * 3u == devmode.dmPelsHeight * 4u;
         if (!standardRatio && !Settings.showNonStdRatio) {
+            continue;
+        }
+        if (!seen.insert({devmode.dmPelsWidth, devmode.dmPelsHeight, devmode.dmDisplayFrequency}).second) {
             continue;
         }
         AddOrReplaceMode(DisplayMode{devmode.dmPelsWidth, devmode.dmPelsHeight,

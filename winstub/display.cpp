@@ -55,11 +55,33 @@ void FillMode(DEVMODEA& devMode, const Mode& mode)
     FillJunk(devMode);
     devMode.dmSize = sizeof(DEVMODEA);
     devMode.dmDriverExtra = 0;
-    devMode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+    devMode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFLAGS | DM_DISPLAYFREQUENCY;
+    devMode.dmDisplayFlags = mode.displayFlags;
     devMode.dmBitsPerPel = mode.bitsPerPel;
     devMode.dmPelsWidth = mode.width;
     devMode.dmPelsHeight = mode.height;
     devMode.dmDisplayFrequency = mode.frequency;
+}
+
+bool Requested(const DEVMODEA& request, DWORD field, DWORD wanted, DWORD offered)
+{
+    return (request.dmFields & field) == 0 || wanted == offered;
+}
+
+// Which of two listed twins a request without DM_DISPLAYFLAGS gets is not
+// documented: the first one listed, here.
+const Mode* FirstMatch(const DEVMODEA& request)
+{
+    for (const Mode& mode : Display().modes) {
+        const bool anyRate = request.dmDisplayFrequency <= 1;
+        if (request.dmPelsWidth == mode.width && request.dmPelsHeight == mode.height &&
+            Requested(request, DM_BITSPERPEL, request.dmBitsPerPel, mode.bitsPerPel) &&
+            (anyRate || Requested(request, DM_DISPLAYFREQUENCY, request.dmDisplayFrequency, mode.frequency)) &&
+            Requested(request, DM_DISPLAYFLAGS, request.dmDisplayFlags, mode.displayFlags)) {
+            return &mode;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -139,7 +161,8 @@ BOOL WINAPI EnumDisplaySettingsA(LPCSTR deviceName, DWORD modeNum, DEVMODEA* dev
 LONG WINAPI ChangeDisplaySettingsA(DEVMODEA* devMode, DWORD flags)
 {
     stub::DisplayState& display = stub::Display();
-    LONG result = DISP_CHANGE_SUCCESSFUL;
+    const stub::Mode* match = devMode != nullptr ? stub::FirstMatch(*devMode) : nullptr;
+    LONG result = match != nullptr ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_BADMODE;
     if (display.nextScripted < display.scripted.size()) {
         result = display.scripted[display.nextScripted++];
     }
@@ -159,8 +182,9 @@ LONG WINAPI ChangeDisplaySettingsA(DEVMODEA* devMode, DWORD flags)
                                           std::to_string(devMode->dmDisplayFrequency) + " " +
                                           std::to_string(flags));
     if (result == DISP_CHANGE_SUCCESSFUL && devMode != nullptr) {
-        display.current = stub::Mode{devMode->dmPelsWidth, devMode->dmPelsHeight,
-                                     devMode->dmBitsPerPel, devMode->dmDisplayFrequency};
+        display.current = match != nullptr ? *match
+                                           : stub::Mode{devMode->dmPelsWidth, devMode->dmPelsHeight,
+                                                        devMode->dmBitsPerPel, devMode->dmDisplayFrequency};
     }
     return result;
 }

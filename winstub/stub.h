@@ -43,18 +43,23 @@ void Reset();
 typedef void (*ResetFunction)();
 bool RegisterReset(ResetFunction reset);
 
-// Display settings.
+// Display settings. A mode is progressive unless its flags say
+// DM_INTERLACED.
 struct Mode {
     DWORD width;
     DWORD height;
     DWORD bitsPerPel;
     DWORD frequency;
+    DWORD displayFlags = 0;
 };
 void SeedModes(const std::vector<Mode>& modes);
 void SeedCurrentMode(const Mode& mode);
-// Results of the following ChangeDisplaySettingsA calls, in order; once used up
-// every call succeeds. A successful call with CDS_UPDATEREGISTRY or 0 makes
-// the requested mode current.
+// Results of the following ChangeDisplaySettingsA calls, in order. Once they
+// are used up a call takes the first seeded mode that matches the request in
+// the fields it names (a rate of 0 or 1 is the default: any rate; flags only
+// where DM_DISPLAYFLAGS is named), and fails with DISP_CHANGE_BADMODE where
+// none does. A successful call makes that mode current, or the request as it
+// stands where a scripted success matched none.
 void ScriptChangeResults(const std::vector<LONG>& results);
 struct ModeChange {
     DEVMODEA devmode;

@@ -200,13 +200,18 @@ TEST_F(CommandLine, LongArgumentIsCutToTheMessageBuffer)
 
 TEST_F(CommandLine, WinMainOneShotExitCodes)
 {
-    stub::SeedCurrentMode({1024, 768, 32, 60});
-    stub::SeedModes({{800, 600, 32, 60}, {800, 600, 32, 75}});
+    // A TV's sizes: 1280x960 interlaced only at 30 Hz, 1024x768 at 30 Hz both
+    // ways, the interlaced one listed first, 1152x864 only interlaced.
+    const std::vector<stub::Mode> modes = {
+        {800, 600, 32, 60},  {800, 600, 32, 75},  {1280, 960, 32, 25}, {1280, 960, 32, 30, DM_INTERLACED},
+        {1024, 768, 32, 30, DM_INTERLACED},       {1024, 768, 32, 30}, {1152, 864, 32, 60, DM_INTERLACED},
+    };
     struct {
         const char* text;
         std::vector<LONG> results;
         int changes;
         bool failureShown;
+        const char* after = nullptr; // the display's mode afterwards
         std::vector<std::string> missing = {}; // functions an older Windows lacks
         const char* librarySearch = "SetDefaultDllDirectories 0x800";
         bool restrictionFails = false;
@@ -220,17 +225,21 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
         {"-?", {}, 0, false},
         {"a b", {}, 0, false},
         {"bad", {}, 0, false},
-        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {"SetProcessDPIAware"}},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, nullptr, {"SetProcessDPIAware"}},
         // Windows 7 without KB2533623: the current directory at least leaves the search.
-        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {"SetDefaultDllDirectories"}, "SetDllDirectoryW \"\""},
-        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {}, "SetDefaultDllDirectories 0x800, SetDllDirectoryW \"\"", true},
-        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, {"SetDefaultDllDirectories", "SetDllDirectoryW"}, ""},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, nullptr, {"SetDefaultDllDirectories"}, "SetDllDirectoryW \"\""},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, nullptr, {}, "SetDefaultDllDirectories 0x800, SetDllDirectoryW \"\"",
+         true},
+        {"800x600", {DISP_CHANGE_SUCCESSFUL}, 1, false, nullptr, {"SetDefaultDllDirectories", "SetDllDirectoryW"}, ""},
+        {"1280x960", {}, 1, false, "1280x960x32@25"},
+        {"1024x768@30", {}, 1, false, "1024x768x32@30"},
+        {"1152x864@60", {}, 1, true, "1024x768x32@60"},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": [" + cases[i].text + "]");
         stub::Reset();
         stub::SeedCurrentMode({1024, 768, 32, 60});
-        stub::SeedModes({{800, 600, 32, 60}, {800, 600, 32, 75}});
+        stub::SeedModes(modes);
         stub::ScriptChangeResults(cases[i].results);
         for (const std::string& missing : cases[i].missing) {
             stub::RemoveSystemFunction(missing);
@@ -246,6 +255,15 @@ TEST_F(CommandLine, WinMainOneShotExitCodes)
             failureShown = failureShown || (box.text == "Display mode change failed" && box.caption == "Error");
         }
         EXPECT_EQ(cases[i].failureShown, failureShown);
+        if (cases[i].after != nullptr) {
+            DEVMODEA now;
+            now.dmSize = sizeof now;
+            ASSERT_NE(FALSE, EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &now));
+            EXPECT_EQ(std::string(cases[i].after) + " progressive",
+                      std::to_string(now.dmPelsWidth) + "x" + std::to_string(now.dmPelsHeight) + "x" +
+                          std::to_string(now.dmBitsPerPel) + "@" + std::to_string(now.dmDisplayFrequency) +
+                          ((now.dmDisplayFlags & DM_INTERLACED) != 0 ? " interlaced" : " progressive"));
+        }
         EXPECT_EQ(cases[i].librarySearch, LibrarySearchCalls()) << "the DLL search, first of all";
         if (cases[i].missing.empty() || cases[i].missing[0] != "SetProcessDPIAware") {
             EXPECT_LT(stub::FirstCall("SetProcessDPIAware"), stub::FirstCall("EnumDisplaySettingsA"))

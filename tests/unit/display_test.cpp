@@ -37,7 +37,8 @@ void ExpectSwitch(const stub::ModeChange& change, DWORD width, DWORD height, DWO
                   DWORD flags)
 {
     EXPECT_EQ(156, change.devmode.dmSize);
-    EXPECT_EQ(0x5C0000u, change.devmode.dmFields);
+    // DM_DISPLAYFLAGS with dmDisplayFlags 0: progressive, never an interlaced twin.
+    EXPECT_EQ(0x7C0000u, change.devmode.dmFields);
     EXPECT_EQ(width, change.devmode.dmPelsWidth);
     EXPECT_EQ(height, change.devmode.dmPelsHeight);
     EXPECT_EQ(bpp, change.devmode.dmBitsPerPel);
@@ -95,6 +96,7 @@ TEST_F(Display, QueryCurrentModeReadsTheDisplaysSettingsOrElseItsContext)
 
 TEST_F(Display, CompleteRecordIsAppliedWithoutQueryOrEnumeration)
 {
+    stub::SeedModes({{1024, 768, 32, 85}});
     DisplayMode mode = {1024, 768, 85, 32};
     EXPECT_EQ(DISP_CHANGE_SUCCESSFUL, ApplyDisplayMode(mode));
     const std::vector<std::string> names = {"ChangeDisplaySettingsA"};

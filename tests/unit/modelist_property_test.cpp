@@ -263,7 +263,7 @@ TEST_F(ModeListProperty, RebuildKeepsOnlyEnumeratedModesThatPassTheFilters)
                                       {720, 480},  {800, 600},   {1024, 768},  {1280, 720}, {1280, 1024},
                                       {1600, 1200}, {1920, 1080}};
     const DWORD depths[] = {8, 16, 32, 24};
-    const DWORD rates[] = {0, 56, 60, 72, 75, 85, 100};
+    const DWORD rates[] = {0, 1, 56, 60, 72, 75, 85, 100, 0xFFFFFFFFu};
     std::mt19937 rng = Generator(4);
     int filled = 0;
     for (int i = 0; i < 300 && !HasFailure(); ++i) {
@@ -322,6 +322,25 @@ TEST_F(ModeListProperty, RebuildKeepsOnlyEnumeratedModesThatPassTheFilters)
             EXPECT_TRUE(listed) << Describe(mode) << " is missing at " << highestAccepted << " Hz";
         }
         filled += ModeList.empty() ? 0 : 1;
+
+        // The same display as a driver lists it once per scaling variant,
+        // with interlaced modes between: repeats anywhere after a mode's
+        // first occurrence and interlaced entries change nothing.
+        std::vector<stub::Mode> repeated;
+        for (const stub::Mode& m : modes) {
+            repeated.push_back(m);
+            while (Pick(rng, 3) == 0) {
+                stub::Mode again = repeated[Pick(rng, repeated.size())];
+                if (Pick(rng, 4) == 0) {
+                    again = {again.width, again.height, again.bitsPerPel, rates[Pick(rng, 9)], DM_INTERLACED};
+                }
+                repeated.push_back(again);
+            }
+        }
+        const std::string once = Describe(ModeList);
+        stub::SeedModes(repeated);
+        RebuildModeList();
+        EXPECT_EQ(once, Describe(ModeList)) << "with repeats and interlaced entries";
     }
     EXPECT_GT(filled, 100) << "most random displays must leave entries to check";
 }

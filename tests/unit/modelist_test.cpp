@@ -269,19 +269,46 @@ TEST_F(ModeListTest, RateOrderOfTheEnumerationDecidesHowManyEntriesRemain)
     RebuildModeList();
     EXPECT_EQ("[1024x768x32@75]", Describe(ModeList)) << "one rate twice";
 
-    // Default, stretched and centred: the driver's whole list three times.
-    // Each mode is listed once; a lower rate that comes again after its size
-    // was raised is an item of its own, as any lower rate after a higher one.
-    std::vector<stub::Mode> thrice;
-    for (int variant = 0; variant < 3; ++variant) {
-        thrice.insert(thrice.end(), ExampleDisplay.begin(), ExampleDisplay.end());
-    }
-    stub::SeedModes(thrice);
+    // A TV: 1280x960 interlaced only at 30 Hz, 1024x768 at 30 Hz both ways,
+    // 1152x864 only interlaced.
+    stub::SeedModes({{1280, 960, 32, 60}, {1280, 960, 32, 30, DM_INTERLACED}, {1024, 768, 32, 30, DM_INTERLACED},
+                     {1024, 768, 32, 30}, {1152, 864, 32, 60, DM_INTERLACED}});
     RebuildModeList();
-    EXPECT_EQ("[640x480x32@60, 640x480x32@75, 800x600x32@75, 1024x768x32@75, 800x600x32@60, "
-              "1024x768x32@60, 1024x768x32@70]",
-              Describe(ModeList))
-        << "every mode three times";
+    EXPECT_EQ("[1280x960x32@60, 1024x768x32@30]", Describe(ModeList)) << "interlaced modes";
+
+    // Default, stretched and centred: the driver's whole list three times,
+    // each size's rates three times, each mode three times in a row. Each is
+    // the list the driver gives listing its modes once.
+    std::vector<stub::Mode> wholeList;
+    std::vector<stub::Mode> sizeRates;
+    std::vector<stub::Mode> eachMode;
+    for (int variant = 0; variant < 3; ++variant) {
+        wholeList.insert(wholeList.end(), ExampleDisplay.begin(), ExampleDisplay.end());
+    }
+    for (std::size_t first = 0; first < ExampleDisplay.size();) {
+        std::size_t end = first + 1;
+        while (end < ExampleDisplay.size() && ExampleDisplay[end].width == ExampleDisplay[first].width &&
+               ExampleDisplay[end].bitsPerPel == ExampleDisplay[first].bitsPerPel) {
+            ++end;
+        }
+        for (int variant = 0; variant < 3; ++variant) {
+            sizeRates.insert(sizeRates.end(), ExampleDisplay.begin() + first, ExampleDisplay.begin() + end);
+        }
+        first = end;
+    }
+    for (const stub::Mode& mode : ExampleDisplay) {
+        eachMode.insert(eachMode.end(), 3, mode);
+    }
+    const std::pair<const char*, std::vector<stub::Mode>> repeated[] = {
+        {"the whole list three times", wholeList},
+        {"each size's rates three times", sizeRates},
+        {"each mode three times in a row", eachMode},
+    };
+    for (const auto& enumeration : repeated) {
+        stub::SeedModes(enumeration.second);
+        RebuildModeList();
+        EXPECT_EQ("[640x480x32@75, 800x600x32@75, 1024x768x32@75]", Describe(ModeList)) << enumeration.first;
+    }
 }
 
 TEST_F(ModeListTest, FailedFirstEnumerationLeavesTheListEmpty)
@@ -313,8 +340,8 @@ TEST_F(ModeListTest, SecondRebuildGivesTheSameList)
     Settings.showNonStdRatio = true;
     RebuildModeList();
     const std::string first = Describe(ModeList);
-    EXPECT_EQ("[640x480x32@75, 800x600x32@75, 1280x1024x32@60, 1024x768x32@60, 1024x768x32@75, "
-              "1600x1200x32@60, 1600x1200x32@85]",
+    EXPECT_EQ("[640x480x32@75, 800x600x32@75, 1280x1024x32@60, 1024x768x32@75, 1600x1200x32@60, "
+              "1600x1200x32@85]",
               first);
     RebuildModeList();
     EXPECT_EQ(first, Describe(ModeList));
