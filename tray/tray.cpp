@@ -26,10 +26,27 @@ static const UINT IconRetryPeriod = 2000;
 static const int IconRetries = 150;
 static int IconRetriesLeft = 0;
 
+// The file beside the exe, named in full and wide: a start at logon runs in
+// the system folder, and where Windows looks for a bare name is not
+// documented.
 static void TakeIconImage()
 {
+    static const WCHAR IconFileName[] = L"Quorin.ico";
     TrayIconData.hIcon = nullptr;
-    ExtractIconExA("Quorin.ico", 0, nullptr, &TrayIconData.hIcon, 1);
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return;
+    }
+    DWORD folder = length;
+    while (folder > 0 && path[folder - 1] != L'\\') {
+        --folder;
+    }
+    if (folder + sizeof IconFileName / sizeof IconFileName[0] > MAX_PATH) {
+        return;
+    }
+    std::memcpy(path + folder, IconFileName, sizeof IconFileName);
+    ExtractIconExW(path, 0, nullptr, &TrayIconData.hIcon, 1);
 }
 
 // The shell keeps its own copy of the image.

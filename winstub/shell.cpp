@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <cwchar>
 #include <map>
 
 namespace stub {
@@ -62,6 +63,43 @@ HICON MakeIcon()
     HICON icon = reinterpret_cast<HICON>(IconHandleBase + shell.iconsMade++);
     shell.liveIcons.push_back(icon);
     return icon;
+}
+
+const char CurrentDirectory[] = "C:\\Windows\\System32";
+
+std::string FullPath(const std::string& path)
+{
+    const bool absolute = (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
+                          (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
+    return absolute ? path : std::string(CurrentDirectory) + "\\" + path;
+}
+
+UINT ExtractIcons(const std::string& file, std::size_t characters, int iconIndex, HICON* large, HICON* small,
+                  UINT icons)
+{
+    const std::map<std::string, UINT>& files = Shell().iconFiles;
+    const auto found = characters < MAX_PATH ? files.find(Lower(FullPath(file))) : files.end();
+    // A missing file, or one without an icon, leaves the outputs as they were.
+    if (found == files.end()) {
+        SetError(ERROR_FILE_NOT_FOUND);
+        return ExtractFailed;
+    }
+    if (found->second == 0) {
+        return ExtractFailed;
+    }
+    if (iconIndex < 0 || static_cast<UINT>(iconIndex) >= found->second) {
+        return 0;
+    }
+    const UINT extracted = std::min(icons, found->second - static_cast<UINT>(iconIndex));
+    for (UINT i = 0; i < extracted; ++i) {
+        if (large != nullptr) {
+            large[i] = MakeIcon();
+        }
+        if (small != nullptr) {
+            small[i] = MakeIcon();
+        }
+    }
+    return extracted;
 }
 
 // The shell reads only the members of the record version that cbSize names,
@@ -161,9 +199,9 @@ void ScriptTrayAdds(const std::vector<TrayAddOutcome>& outcomes)
     Shell().nextAddOutcome = 0;
 }
 
-void SeedIconFile(const std::string& name, UINT icons)
+void SeedIconFile(const std::string& path, UINT icons)
 {
-    Shell().iconFiles[Lower(name)] = icons;
+    Shell().iconFiles[Lower(FullPath(path))] = icons;
 }
 
 std::vector<HICON> LiveIcons()
@@ -225,35 +263,15 @@ BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
     return result;
 }
 
-UINT WINAPI ExtractIconExA(LPCSTR file, int iconIndex, HICON* large, HICON* small, UINT icons)
+UINT WINAPI ExtractIconExW(LPCWSTR file, int iconIndex, HICON* large, HICON* small, UINT icons)
 {
-    stub::Record("ExtractIconExA", stub::Text(file) + " " + std::to_string(iconIndex) + " " +
+    const std::string path = file != nullptr ? stub::ToUtf8(file) : "";
+    stub::Record("ExtractIconExW", (file != nullptr ? stub::Text(path.c_str()) : stub::Text(nullptr)) + " " +
+                                       std::to_string(iconIndex) + " " +
                                        stub::Hex(reinterpret_cast<std::uintptr_t>(large)) + " " +
                                        stub::Hex(reinterpret_cast<std::uintptr_t>(small)) + " " +
                                        std::to_string(icons));
-    const std::map<std::string, UINT>& files = stub::Shell().iconFiles;
-    const auto found = file != nullptr ? files.find(stub::Lower(file)) : files.end();
-    // A missing file, or one without an icon, leaves the outputs as they were.
-    if (found == files.end()) {
-        stub::SetError(ERROR_FILE_NOT_FOUND);
-        return stub::ExtractFailed;
-    }
-    if (found->second == 0) {
-        return stub::ExtractFailed;
-    }
-    if (iconIndex < 0 || static_cast<UINT>(iconIndex) >= found->second) {
-        return 0;
-    }
-    const UINT extracted = std::min(icons, found->second - static_cast<UINT>(iconIndex));
-    for (UINT i = 0; i < extracted; ++i) {
-        if (large != nullptr) {
-            large[i] = stub::MakeIcon();
-        }
-        if (small != nullptr) {
-            small[i] = stub::MakeIcon();
-        }
-    }
-    return extracted;
+    return stub::ExtractIcons(path, file != nullptr ? std::wcslen(file) : 0, iconIndex, large, small, icons);
 }
 
 BOOL WINAPI DestroyIcon(HICON icon)

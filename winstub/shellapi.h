@@ -31,6 +31,6 @@ typedef struct _NOTIFYICONDATAA {
 #define NOTIFYICONDATAA_V1_SIZE (offsetof(NOTIFYICONDATAA, szTip) + 64)
 
 BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);
-UINT WINAPI ExtractIconExA(LPCSTR file, int iconIndex, HICON* large, HICON* small, UINT icons);
+UINT WINAPI ExtractIconExW(LPCWSTR file, int iconIndex, HICON* large, HICON* small, UINT icons);
 
 #endif

@@ -126,9 +126,12 @@ struct TrackedMenu {
 };
 const std::vector<TrackedMenu>& TrackedMenus();
 
-// Icon files that ExtractIconExA finds, with how many icons each holds (0: a
-// file without an icon). Names are matched without regard to case.
-void SeedIconFile(const std::string& name, UINT icons);
+// Icon files that ExtractIconExW finds, by full path in UTF-8, with how many
+// icons each holds (0: a file without an icon). The process was started at
+// logon: a name without a folder is looked for in its current directory,
+// C:\Windows\System32, and a path of MAX_PATH characters or more is not found.
+// ASCII letters are matched without regard to case.
+void SeedIconFile(const std::string& path, UINT icons);
 // Icons extracted and not yet destroyed.
 std::vector<HICON> LiveIcons();
 

@@ -31,6 +31,8 @@ std::string Hex(std::uintptr_t value)
 HINSTANCE const Instance = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(0x400000));
 const char SettingsKey[] = "Software\\Quorin";
 const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// Beside the stand-in's exe, C:\Program Files\Quorin\quorin.exe.
+const char IconFile[] = "C:\\Program Files\\Quorin\\Quorin.ico";
 const char VirtualStoreRunKey[] =
     "Software\\Classes\\VirtualStore\\MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
@@ -122,7 +124,7 @@ void Fresh(bool iconFile = true)
     stub::SeedModes(DisplayModes);
     stub::SeedCurrentMode(stub::Mode{1024, 768, 32, 60});
     if (iconFile) {
-        stub::SeedIconFile("Quorin.ico", 1);
+        stub::SeedIconFile(IconFile, 1);
     }
 }
 
@@ -177,11 +179,11 @@ TEST_F(TrayWindow, CreationRegistersTheClassAndMakesTheWindowAndTheIcon)
     ASSERT_LT(create + 1, stub::Calls().size());
     EXPECT_EQ("EnumDisplaySettingsA (null) 4294967295",
               stub::Calls()[create + 1].name + " " + stub::Calls()[create + 1].args);
-    EXPECT_LT(FirstCall("EnumDisplaySettingsA", create), FirstCall("ExtractIconExA", create));
+    EXPECT_LT(FirstCall("EnumDisplaySettingsA", create), FirstCall("ExtractIconExW", create));
 
-    const std::size_t extract = FirstCall("ExtractIconExA");
+    const std::size_t extract = FirstCall("ExtractIconExW");
     ASSERT_LT(extract, stub::Calls().size());
-    EXPECT_EQ("\"Quorin.ico\" 0 0x0 " + Handle(&TrayIconData.hIcon) + " 1",
+    EXPECT_EQ("\"" + std::string(IconFile) + "\" 0 0x0 " + Handle(&TrayIconData.hIcon) + " 1",
               stub::Calls()[extract].args);
 
     ASSERT_EQ(2u, stub::NotifyCalls().size());
@@ -204,19 +206,42 @@ TEST_F(TrayWindow, CreationRegistersTheClassAndMakesTheWindowAndTheIcon)
     EXPECT_TRUE(stub::LiveIcons().empty());
 }
 
-TEST_F(TrayWindow, AMissingOrEmptyIconFileStillAddsTheIcon)
+// Started at logon, in C:\Windows\System32: only the file beside the exe
+// counts, and a missing or unusable one still adds the icon, without an image.
+TEST_F(TrayWindow, TheImageComesFromBesideTheExe)
 {
+    const std::string longFolder = "C:\\" + std::string(241, 'a'); // quorin.exe at 255 characters
     struct Case {
         const char* what;
-        bool seeded;
+        std::string exe;  // empty: the path cannot be had
+        std::string icon; // empty: no file
         UINT icons;
+        bool image;
     };
-    const std::vector<Case> cases = {{"no file", false, 0}, {"file without an icon", true, 0}};
+    const std::vector<Case> cases = {
+        {"beside the exe", "C:\\Program Files\\Quorin\\quorin.exe", IconFile, 1, true},
+        {"no file", "C:\\Program Files\\Quorin\\quorin.exe", "", 0, false},
+        {"file without an icon", "C:\\Program Files\\Quorin\\quorin.exe", IconFile, 0, false},
+        {"only in the current directory", "C:\\Program Files\\Quorin\\quorin.exe",
+         "C:\\Windows\\System32\\Quorin.ico", 1, false},
+        {"a folder in Cyrillic letters", "C:\\Программы\\quorin.exe", "C:\\Программы\\Quorin.ico", 1, true},
+        {"a folder in Japanese letters", "C:\\ツール\\quorin.exe", "C:\\ツール\\Quorin.ico", 1, true},
+        {"255 characters", longFolder + "\\quorin.exe", longFolder + "\\Quorin.ico", 1, true},
+        {"the icon's path does not fit", longFolder + std::string(9, 'a') + "\\q.exe", "", 0, false},
+        {"the exe's path is cut", longFolder + "\\aaaaaaa\\quorin.exe", "", 0, false},
+        {"the exe's path cannot be had", "", "", 0, false},
+    };
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].what);
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.what);
         Fresh(false);
-        if (cases[i].seeded) {
-            stub::SeedIconFile("Quorin.ico", cases[i].icons);
+        if (c.exe.empty()) {
+            stub::FailModulePath(ERROR_NOT_ENOUGH_MEMORY);
+        } else {
+            stub::SeedModulePath(c.exe);
+        }
+        if (!c.icon.empty()) {
+            stub::SeedIconFile(c.icon, c.icons);
         }
         std::vector<stub::TrayIcon> shown;
         Then([&] {
@@ -225,8 +250,8 @@ TEST_F(TrayWindow, AMissingOrEmptyIconFileStillAddsTheIcon)
         });
         EXPECT_EQ(0, RunResident());
         ASSERT_EQ(1u, shown.size());
-        EXPECT_EQ(nullptr, shown[0].data.hIcon);
-        EXPECT_FALSE(shown[0].hasImage);
+        EXPECT_EQ(c.image, shown[0].hasImage);
+        EXPECT_EQ(c.image, shown[0].data.hIcon != nullptr);
         EXPECT_STREQ("Quorin Tray", shown[0].data.szTip);
         ASSERT_FALSE(stub::NotifyCalls().empty());
         EXPECT_EQ(TRUE, stub::NotifyCalls()[0].result);
@@ -810,7 +835,7 @@ TEST_F(TrayWindow, TaskbarCreatedAddsTheIconAgainWithAFreshImage)
         EXPECT_EQ(7u, shown[0].data.uFlags);
         EXPECT_EQ(1124u, shown[0].data.uCallbackMessage);
         EXPECT_STREQ("Quorin Tray", shown[0].data.szTip);
-        EXPECT_EQ(2, stub::CountCalls("ExtractIconExA"));
+        EXPECT_EQ(2, stub::CountCalls("ExtractIconExW"));
         EXPECT_TRUE(stub::LiveIcons().empty()) << "an image was not freed";
         EXPECT_TRUE(stub::TrayIcons().empty()) << "the icon outlived the window";
         int added = 0;
@@ -991,7 +1016,7 @@ TEST_F(TrayWindow, TaskbarCreatedWithTheImageGoneAddsAnEmptyIcon)
 {
     std::vector<stub::TrayIcon> shown;
     Then([] {
-        stub::SeedIconFile("Quorin.ico", 0);
+        stub::SeedIconFile(IconFile, 0);
         stub::RestartShell();
     });
     Then([&] {
