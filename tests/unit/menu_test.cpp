@@ -8,10 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -308,3 +313,133 @@ TEST_F(TrayMenu, StandInMenusFindCommandsInSubmenusAndFreeThemWithTheirParent)
 }
 
 } // namespace
+
+namespace {
+
+// A display's modes as a program printed them on a real machine, entry by
+// entry in enumeration order, with the mode it ran in: tests/recorded.
+struct Recording {
+    std::vector<stub::Mode> modes;
+    stub::Mode current;
+};
+
+Recording ReadRecording(const std::filesystem::path& file)
+{
+    Recording recording = {{}, {0, 0, 0, 0}};
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        const bool current = line.rfind("# current:", 0) == 0;
+        if (line[0] == '#' && !current) {
+            continue;
+        }
+        std::istringstream fields(current ? line.substr(10) : line);
+        stub::Mode mode = {0, 0, 0, 0};
+        fields >> mode.width >> mode.height >> mode.bitsPerPel >> mode.frequency;
+        EXPECT_FALSE(fields.fail()) << file << ": " << line;
+        std::string mark;
+        fields >> mark;
+        mode.displayFlags = mark == "i" ? DM_INTERLACED : 0;
+        if (current) {
+            recording.current = mode;
+        } else {
+            recording.modes.push_back(mode);
+        }
+    }
+    return recording;
+}
+
+// The mode items of a menu built for the recording's current mode, the
+// checked one in brackets.
+std::vector<std::string> RecordedItems(const std::vector<stub::Mode>& modes, const stub::Mode& current)
+{
+    stub::SeedModes(modes);
+    stub::SeedCurrentMode(current);
+    RebuildModeList();
+    HMENU menu = BuildTrayMenu(QueryCurrentMode());
+    const stub::Menu tree = stub::ReadMenu(menu);
+    DestroyMenu(menu);
+    std::vector<std::string> items;
+    for (const stub::MenuItem& item : tree.items) {
+        if (item.id >= CMD_MODE_BASE && (item.flags & (MF_POPUP | MF_SEPARATOR)) == 0) {
+            items.push_back(item.checked ? "[" + item.text + "]" : item.text);
+        }
+    }
+    return items;
+}
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items) {
+        text += (text.empty() ? "" : ", ") + item;
+    }
+    return text;
+}
+
+} // namespace
+
+TEST_F(TrayMenu, RecordedDisplaysListEachModeOnce)
+{
+    // Worked out by hand, every mode shown.
+    const std::pair<const char*, const char*> handWorked[] = {
+        {"intel-hd3000-win10.txt", "720x480 60 Hz, [720x576 60 Hz], 768x480 59 Hz"},
+        {"intel-hd4600-three-monitors.txt", "320x200 60 Hz, 320x240 60 Hz, [400x300 60 Hz]"},
+        {"nvidia-gtx750ti-acer-e202hl.txt", "[1600x900 60 Hz], 640x480 75 Hz, 720x480 60 Hz"},
+        {"unknown-pyglet-caffeinepills.txt", "1280x600 48 Hz, 1280x600 60 Hz, 1152x864 48 Hz, [1152x864 60 Hz], "
+                                             "1024x768 48 Hz, 1024x768 60 Hz, 800x600 60 Hz"},
+    };
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(QUORIN_RECORDED_DIR)) {
+        files.insert(entry.path().filename().string());
+    }
+    EXPECT_GE(files.size(), sizeof handWorked / sizeof handWorked[0]);
+    int worked = 0;
+    for (const std::string& file : files) {
+        const Recording recorded = ReadRecording(std::filesystem::path(QUORIN_RECORDED_DIR) / file);
+        ASSERT_FALSE(recorded.modes.empty()) << file;
+        std::vector<stub::Mode> once;
+        std::set<std::string> progressive;
+        for (const stub::Mode& mode : recorded.modes) {
+            const std::string label =
+                std::to_string(mode.width) + "x" + std::to_string(mode.height) + " " + std::to_string(mode.frequency) + " Hz";
+            const bool repeat = std::any_of(once.begin(), once.end(), [&](const stub::Mode& m) {
+                return m.width == mode.width && m.height == mode.height && m.bitsPerPel == mode.bitsPerPel &&
+                       m.frequency == mode.frequency && m.displayFlags == mode.displayFlags;
+            });
+            if (!repeat) {
+                once.push_back(mode);
+            }
+            if (mode.displayFlags == 0 && mode.bitsPerPel == recorded.current.bitsPerPel) {
+                progressive.insert(label);
+            }
+        }
+        const std::string current = std::to_string(recorded.current.width) + "x" +
+                                    std::to_string(recorded.current.height) + " " +
+                                    std::to_string(recorded.current.frequency) + " Hz";
+        for (const SettingsRecord& settings : {SettingsRecord{640, false, false}, SettingsRecord{0, true, false}}) {
+            SCOPED_TRACE(file + (settings.minWidth == 0 ? ", every mode shown" : ", the defaults"));
+            Settings = settings;
+            const std::vector<std::string> items = RecordedItems(recorded.modes, recorded.current);
+            EXPECT_EQ(Joined(items), Joined(RecordedItems(once, recorded.current))) << "every repeat removed";
+            std::set<std::string> labels;
+            bool sizeListed = false;
+            for (const std::string& item : items) {
+                const std::string label = item[0] == '[' ? item.substr(1, item.size() - 2) : item;
+                EXPECT_TRUE(labels.insert(label).second) << label << " twice in " << Joined(items);
+                EXPECT_EQ(1u, progressive.count(label)) << label << " only interlaced, or never listed";
+                sizeListed = sizeListed || label.rfind(current.substr(0, current.find(' ') + 1), 0) == 0;
+            }
+            if (sizeListed) {
+                EXPECT_NE(items.end(), std::find(items.begin(), items.end(), "[" + current + "]")) << Joined(items);
+            }
+            for (const auto& expected : handWorked) {
+                if (settings.minWidth == 0 && file == expected.first) {
+                    EXPECT_EQ(expected.second, Joined(items));
+                    ++worked;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(static_cast<int>(sizeof handWorked / sizeof handWorked[0]), worked) << "a worked-out recording is missing";
+}
