@@ -42,7 +42,7 @@ static void TakeIconImage()
     while (folder > 0 && path[folder - 1] != L'\\') {
         --folder;
     }
-    if (folder + sizeof IconFileName / sizeof IconFileName[0] > MAX_PATH) {
+    if (folder == 0 || folder + sizeof IconFileName / sizeof IconFileName[0] > MAX_PATH) {
         return;
     }
     std::memcpy(path + folder, IconFileName, sizeof IconFileName);

@@ -230,6 +230,8 @@ TEST_F(TrayWindow, TheImageComesFromBesideTheExe)
         {"the icon's path does not fit", longFolder + std::string(9, 'a') + "\\q.exe", "", 0, false},
         {"the exe's path is cut", longFolder + "\\aaaaaaa\\quorin.exe", "", 0, false},
         {"the exe's path cannot be had", "", "", 0, false},
+        {"a path without a folder: never in the current directory", "quorin.exe",
+         "C:\\Windows\\System32\\Quorin.ico", 1, false},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
