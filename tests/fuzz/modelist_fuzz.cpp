@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -115,14 +116,15 @@ std::vector<DisplayMode> FoldModel(const Case& c)
     // Per resolution and depth: indices into folded, rates non-increasing.
     std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, std::vector<std::size_t>> groups;
     std::vector<DisplayMode> folded;
+    std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t>> seen;
     for (const stub::Mode& mode : c.modes) {
         if (!Accepted(c, mode)) {
             continue;
         }
         const DisplayMode entry = {mode.width, mode.height, mode.frequency, mode.bitsPerPel};
         std::vector<std::size_t>& group = groups[std::make_tuple(entry.width, entry.height, entry.bitsPerPixel)];
-        // A mode listed already is not listed again.
-        if (std::any_of(group.begin(), group.end(), [&](std::size_t i) { return folded[i].frequency == entry.frequency; })) {
+        // Only a mode's first listing counts, whatever the list holds by then.
+        if (!seen.insert(std::make_tuple(entry.width, entry.height, entry.bitsPerPixel, entry.frequency)).second) {
             continue;
         }
         const auto below = std::partition_point(group.begin(), group.end(),
