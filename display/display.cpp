@@ -36,8 +36,9 @@ void FindBestFrequency(DisplayMode& mode)
     devmode.dmSize = sizeof devmode;
     // Index 0 first: it makes the driver refresh its mode cache.
     for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &devmode) != 0; ++i) {
-        if ((devmode.dmDisplayFlags & DM_INTERLACED) == 0 && devmode.dmPelsWidth == mode.width && devmode.dmPelsHeight == mode.height &&
-            devmode.dmBitsPerPel == mode.bitsPerPixel && devmode.dmDisplayFrequency > mode.frequency) {
+        if ((devmode.dmDisplayFlags & DM_INTERLACED) == 0 && devmode.dmPelsWidth == mode.width &&
+            devmode.dmPelsHeight == mode.height && devmode.dmBitsPerPel == mode.bitsPerPixel &&
+            devmode.dmDisplayFrequency > mode.frequency) {
             mode.frequency = devmode.dmDisplayFrequency;
         }
     }

@@ -72,8 +72,8 @@ bool Requested(const DEVMODEA& request, DWORD field, DWORD wanted, DWORD offered
 // documented: the first one listed, here.
 const Mode* FirstMatch(const DEVMODEA& request)
 {
+    const bool anyRate = request.dmDisplayFrequency <= 1;
     for (const Mode& mode : Display().modes) {
-        const bool anyRate = request.dmDisplayFrequency <= 1;
         if (request.dmPelsWidth == mode.width && request.dmPelsHeight == mode.height &&
             Requested(request, DM_BITSPERPEL, request.dmBitsPerPel, mode.bitsPerPel) &&
             (anyRate || Requested(request, DM_DISPLAYFREQUENCY, request.dmDisplayFrequency, mode.frequency)) &&

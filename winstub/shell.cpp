@@ -74,34 +74,6 @@ std::string FullPath(const std::string& path)
     return absolute ? path : std::string(CurrentDirectory) + "\\" + path;
 }
 
-UINT ExtractIcons(const std::string& file, std::size_t characters, int iconIndex, HICON* large, HICON* small,
-                  UINT icons)
-{
-    const std::map<std::string, UINT>& files = Shell().iconFiles;
-    const auto found = characters < MAX_PATH ? files.find(Lower(FullPath(file))) : files.end();
-    // A missing file, or one without an icon, leaves the outputs as they were.
-    if (found == files.end()) {
-        SetError(ERROR_FILE_NOT_FOUND);
-        return ExtractFailed;
-    }
-    if (found->second == 0) {
-        return ExtractFailed;
-    }
-    if (iconIndex < 0 || static_cast<UINT>(iconIndex) >= found->second) {
-        return 0;
-    }
-    const UINT extracted = std::min(icons, found->second - static_cast<UINT>(iconIndex));
-    for (UINT i = 0; i < extracted; ++i) {
-        if (large != nullptr) {
-            large[i] = MakeIcon();
-        }
-        if (small != nullptr) {
-            small[i] = MakeIcon();
-        }
-    }
-    return extracted;
-}
-
 // The shell reads only the members of the record version that cbSize names,
 // and takes any size it does not know for the first version.
 NOTIFYICONDATAA ReadRecord(const NOTIFYICONDATAA& data)
@@ -271,7 +243,30 @@ UINT WINAPI ExtractIconExW(LPCWSTR file, int iconIndex, HICON* large, HICON* sma
                                        stub::Hex(reinterpret_cast<std::uintptr_t>(large)) + " " +
                                        stub::Hex(reinterpret_cast<std::uintptr_t>(small)) + " " +
                                        std::to_string(icons));
-    return stub::ExtractIcons(path, file != nullptr ? std::wcslen(file) : 0, iconIndex, large, small, icons);
+    const std::map<std::string, UINT>& files = stub::Shell().iconFiles;
+    const auto found = file != nullptr && std::wcslen(file) < MAX_PATH ? files.find(stub::Lower(stub::FullPath(path)))
+                                                                       : files.end();
+    // A missing file, or one without an icon, leaves the outputs as they were.
+    if (found == files.end()) {
+        stub::SetError(ERROR_FILE_NOT_FOUND);
+        return stub::ExtractFailed;
+    }
+    if (found->second == 0) {
+        return stub::ExtractFailed;
+    }
+    if (iconIndex < 0 || static_cast<UINT>(iconIndex) >= found->second) {
+        return 0;
+    }
+    const UINT extracted = std::min(icons, found->second - static_cast<UINT>(iconIndex));
+    for (UINT i = 0; i < extracted; ++i) {
+        if (large != nullptr) {
+            large[i] = stub::MakeIcon();
+        }
+        if (small != nullptr) {
+            small[i] = stub::MakeIcon();
+        }
+    }
+    return extracted;
 }
 
 BOOL WINAPI DestroyIcon(HICON icon)
