@@ -8,6 +8,19 @@ target_link_options(qlaunch PRIVATE -static)
 target_link_libraries(qlaunch PRIVATE user32 gdi32 shell32 advapi32)
 set_target_properties(qlaunch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# The DLL that dll-plant drops beside a copy of quorin.exe: kernel32 alone,
+# no C runtime, nothing exported.
+add_library(plant MODULE ${PROJECT_SOURCE_DIR}/tests/wine/plant.c)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(QUORIN_PLANT_ENTRY _DllMain@12)
+else()
+    set(QUORIN_PLANT_ENTRY DllMain)
+endif()
+target_compile_options(plant PRIVATE -Os)
+target_link_options(plant PRIVATE -nostdlib -s -Wl,--entry,${QUORIN_PLANT_ENTRY} -Wl,--exclude-all-symbols)
+target_link_libraries(plant PRIVATE kernel32)
+set_target_properties(plant PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 # timing.sh's yardstick, linked the way quorin.exe is.
 add_executable(bare_switch WIN32 ${PROJECT_SOURCE_DIR}/tests/wine/bare_switch.c)
 target_compile_options(bare_switch PRIVATE -Os)

@@ -21,6 +21,7 @@
  *   qlaunch popups <report-file>
  *   qlaunch press <pid> <x> <y> <report-file> [timeout-ms]
  *   qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]
+ *   qlaunch loadlib <name> <report-file>
  *   qlaunch hold
  *
  * The child's command line is "<exe>" (quoted), one blank, then every byte of
@@ -94,6 +95,9 @@
  * process on the screen: OPENED <microseconds from the press until its
  * pixels are there> (OPENED TIMEOUT and exit code 1 after timeout-ms,
  * default 10000).
+ *
+ * loadlib loads the library by that name as a program does at run time,
+ * the search starting in qlaunch's own folder: LOADED 1 or LOADED 0.
  *
  * hold attaches to the desktop and sleeps until killed: Wine closes a virtual
  * desktop, and forgets its mode, as soon as no program uses it.
@@ -939,6 +943,7 @@ static int Usage(void)
             "       qlaunch popups <report-file>\n"
             "       qlaunch press <pid> <x> <y> <report-file> [timeout-ms]\n"
             "       qlaunch menu <items-file> <x> <y> <report-file> <close-file> [timeout-ms]\n"
+            "       qlaunch loadlib <name> <report-file>\n"
             "       qlaunch hold\n");
     return 2;
 }
@@ -1103,6 +1108,10 @@ int main(int argc, char **argv)
         rc = VerbPress(argc, argv, &report);
     } else if (strcmp(verb, "menu") == 0 && (argc == 7 || argc == 8)) {
         return VerbMenu(argc, argv);
+    } else if (strcmp(verb, "loadlib") == 0 && argc == 4) {
+        path = argv[3];
+        AppendLine(&report, "LOADED", LoadLibraryA(argv[2]) ? "1" : "0");
+        rc = 0;
     } else if (strcmp(verb, "hold") == 0 && argc == 2) {
         GetDesktopWindow();
         Sleep(INFINITE);

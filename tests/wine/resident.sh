@@ -91,6 +91,7 @@ autostart-approval
 icon-back
 logon
 elevated-instance
+dll-plant
 EOF
     [ "${QUORIN_WINE_IMPL:-wine8}" != wine10 ] || echo uninstall-command
 }
@@ -265,6 +266,16 @@ hold_exit() {
 
 holding() {
     [ -f "$1" ] || ! kill -0 "$2" 2>/dev/null
+}
+
+# Chooses "Exit", the open menu's last item, and waits for the program to
+# end: qlaunch's report of it is in $work/exit.txt.
+choose_exit() {
+    local waiter
+    hold_exit "$pid" "$work/exit.txt" || fail "\"Exit\": qlaunch wait did not take hold of pid $pid"
+    waiter=$!
+    click "${ref_items[${#ref_items[@]} - 1]}"
+    wait "$waiter"
 }
 
 # --- the icon -------------------------------------------------------------
@@ -764,11 +775,8 @@ case_exit() {
     start_resident
     locate_icon
     open_expected_menu top "$modes_default" 1024x768
-    local got waiter
-    hold_exit "$pid" "$work/exit.txt" || fail "\"Exit\": qlaunch wait did not take hold of pid $pid"
-    waiter=$!
-    click "${ref_items[${#ref_items[@]} - 1]}"
-    wait "$waiter"
+    local got
+    choose_exit
     got=$(flatten <"$work/exit.txt")
     [ "$got" = "[EXIT|0][MODE|$baseline]" ] || fail "after \"Exit\": expected [EXIT|0][MODE|$baseline] got $got"
     poll 3 icon_gone || fail "after \"Exit\": expected no icon in the notification area, got it at $icon_at"
@@ -958,6 +966,53 @@ case_elevated_instance() {
     holder_pid=""
     got=$(flatten <"$work/mutex.txt")
     [ "$got" = "[HELD|0]" ] || fail "expected the helper to have made the mutex anew, got $got"
+}
+
+# A uxtheme.dll and a dwmapi.dll that a web page dropped into Downloads
+# beside the program: Wine, for a library set native-first, and Windows, for
+# one that is not a known DLL, take a library that a system DLL loads by name
+# from the program's folder first. qlaunch's copy in that folder loads them
+# (the plant works), then the program runs its menu and a one-shot there; the
+# plant marks every process it runs in.
+case_dll_plant() {
+    local folder=$WINEPREFIX/drive_c/Downloads marker=$WINEPREFIX/drive_c/plant-marker.txt
+    local dir='C:\Downloads' lib got control=""
+    [ -f "$bin/plant.dll" ] || fail "no plant.dll in $bin"
+    made_folders+=("$folder" "$marker")
+    rm -f "$marker"
+    mkdir -p "$folder"
+    cp "$bin/quorin.exe" "$bin/Quorin.ico" "$bin/qlaunch.exe" "$folder/"
+    export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;uxtheme,dwmapi=n,b"
+    for lib in uxtheme.dll dwmapi.dll; do
+        cp "$bin/plant.dll" "$folder/$lib"
+        got=$(bin=$folder report loadlib "$lib" | flatten)
+        [ "$got" = "[LOADED|1]" ] || fail "qlaunch beside the plant: loading $lib: expected [LOADED|1] got $got"
+        control+="[$dir\\qlaunch.exe|$dir\\$lib]"
+    done
+    got=$(flatten <"$marker" 2>/dev/null)
+    [ "$got" = "$control" ] || fail "qlaunch beside the plant: expected C:\\plant-marker.txt $control got ${got:-no line}"
+    start_resident_from "$dir\\quorin.exe"
+    exe="$dir\\quorin.exe"
+    locate_icon
+    open_expected_menu left "$modes_default" 1024x768 1
+    close_menus left
+    open_expected_menu right "$modes_default" 1024x768
+    close_menus right
+    open_expected_menu top "$modes_default" 1024x768
+    click "${ref_items[4]}"
+    poll 5 mode_is 800x600x32@60 ||
+        fail "choosing \"800x600 60 Hz\": expected mode 800x600x32@60 got $(current_mode)"
+    locate_icon
+    open_expected_menu after "$modes_default" 800x600
+    choose_exit
+    got=$(flatten <"$work/exit.txt")
+    [ "$got" = "[EXIT|0][MODE|800x600x32@60]" ] || fail "after \"Exit\": expected [EXIT|0][MODE|800x600x32@60] got $got"
+    got=$(flatten <"$marker")
+    [ "$got" = "$control" ] || fail "after the resident's menus: expected C:\\plant-marker.txt to hold qlaunch's lines only, $control, got $got"
+    got=$(oneshot 640x480)
+    [ "$got" = "[EXIT|0][MODE|640x480x32@60]" ] || fail "one-shot 640x480: expected [EXIT|0][MODE|640x480x32@60] got $got"
+    got=$(flatten <"$marker")
+    [ "$got" = "$control" ] || fail "after the one-shot: expected C:\\plant-marker.txt to hold qlaunch's lines only, $control, got $got"
 }
 
 # --- the Xorg display: real rates, modes that come and go ------------------
