@@ -312,10 +312,6 @@ TEST_F(TrayMenu, StandInMenusFindCommandsInSubmenusAndFreeThemWithTheirParent)
     EXPECT_EQ(nullptr, stub::ReadMenu(top).handle);
 }
 
-} // namespace
-
-namespace {
-
 // A display's modes as a program printed them on a real machine, entry by
 // entry in enumeration order, with the mode it ran in: tests/recorded.
 struct Recording {
@@ -368,6 +364,12 @@ std::vector<std::string> RecordedItems(const std::vector<stub::Mode>& modes, con
     return items;
 }
 
+std::string Label(const stub::Mode& mode)
+{
+    return std::to_string(mode.width) + "x" + std::to_string(mode.height) + " " + std::to_string(mode.frequency) +
+           " Hz";
+}
+
 std::string Joined(const std::vector<std::string>& items)
 {
     std::string text;
@@ -401,8 +403,6 @@ TEST_F(TrayMenu, RecordedDisplaysListEachModeOnce)
         std::vector<stub::Mode> once;
         std::set<std::string> progressive;
         for (const stub::Mode& mode : recorded.modes) {
-            const std::string label =
-                std::to_string(mode.width) + "x" + std::to_string(mode.height) + " " + std::to_string(mode.frequency) + " Hz";
             const bool repeat = std::any_of(once.begin(), once.end(), [&](const stub::Mode& m) {
                 return m.width == mode.width && m.height == mode.height && m.bitsPerPel == mode.bitsPerPel &&
                        m.frequency == mode.frequency && m.displayFlags == mode.displayFlags;
@@ -411,12 +411,10 @@ TEST_F(TrayMenu, RecordedDisplaysListEachModeOnce)
                 once.push_back(mode);
             }
             if (mode.displayFlags == 0 && mode.bitsPerPel == recorded.current.bitsPerPel) {
-                progressive.insert(label);
+                progressive.insert(Label(mode));
             }
         }
-        const std::string current = std::to_string(recorded.current.width) + "x" +
-                                    std::to_string(recorded.current.height) + " " +
-                                    std::to_string(recorded.current.frequency) + " Hz";
+        const std::string current = Label(recorded.current);
         for (const SettingsRecord& settings : {SettingsRecord{640, false, false}, SettingsRecord{0, true, false}}) {
             SCOPED_TRACE(file + (settings.minWidth == 0 ? ", every mode shown" : ", the defaults"));
             Settings = settings;
